@@ -1,0 +1,103 @@
+#include "host/channel.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "host/streamut.h"
+
+void TTcpClient::Connect() { FSocket = platform::TcpSocket::Connect(FHost, FPort); }
+
+void TTcpClient::Disconnect() {
+  FSocket.Shutdown();
+  FSocket.Close();
+}
+
+namespace {
+
+void PutLength(uint8_t* out, int32_t length) {
+  uint32_t v = static_cast<uint32_t>(length);
+  out[0] = uint8_t(v >> 24);
+  out[1] = uint8_t(v >> 16);
+  out[2] = uint8_t(v >> 8);
+  out[3] = uint8_t(v);
+}
+
+}  // namespace
+
+void WriteMessage(platform::TcpSocket& socket, const void* data, int64_t size) {
+  if (size < 0 || size > kMaxPayload)
+    throw Exception("Message of " + std::to_string(size) + " bytes is too long to send");
+  uint8_t header[4];
+  PutLength(header, int32_t(size));
+  socket.SendAll(header, 4);
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (int64_t done = 0; done < size;) {
+    size_t piece = size_t(std::min<int64_t>(size - done, int64_t(kWritePiece)));
+    socket.SendAll(p + done, piece);
+    done += int64_t(piece);
+  }
+}
+
+void WriteMessage(platform::TcpSocket& socket, TStream& stream) {
+  const int64_t size = stream.GetSize();
+  if (size > kMaxPayload)
+    throw Exception("Message of " + std::to_string(size) + " bytes is too long to send");
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    WriteMessage(socket, memory->Memory(), size);  // no copy for memory streams
+    return;
+  }
+  uint8_t header[4];
+  PutLength(header, int32_t(size));
+  socket.SendAll(header, 4);
+  stream.SetPosition(0);
+  uint8_t piece[kWritePiece];
+  for (int64_t done = 0; done < size;) {
+    int64_t n = std::min<int64_t>(size - done, int64_t(kWritePiece));
+    stream.ReadBuffer(piece, n);
+    socket.SendAll(piece, size_t(n));
+    done += n;
+  }
+}
+
+void ReadMessage(platform::TcpSocket& socket, TStream& stream, int timeoutMs) {
+  uint8_t header[4];
+  socket.ReceiveAll(header, 4, timeoutMs);
+  const int32_t length = int32_t(uint32_t(header[0]) << 24 | uint32_t(header[1]) << 16 |
+                                 uint32_t(header[2]) << 8 | uint32_t(header[3]));
+  const int64_t start = stream.GetPosition();
+  uint8_t buffer[65536];
+  int64_t received = 0;
+  try {
+    while (length < 0 || received < length) {
+      size_t want = sizeof(buffer);
+      if (length >= 0) want = size_t(std::min<int64_t>(length - received, int64_t(sizeof(buffer))));
+      size_t n;
+      try {
+        n = socket.ReceiveSome(buffer, want, timeoutMs);
+      } catch (const platform::EGracefulClose&) {
+        if (length < 0) return;  // the close ends a message of unknown length
+        throw;
+      }
+      stream.WriteBuffer(buffer, int64_t(n));
+      received += int64_t(n);
+    }
+  } catch (...) {
+    // Drop the part received: the stream is left as it was before the message.
+    stream.SetSize(start);
+    stream.SetPosition(start);
+    throw;
+  }
+}
+
+void WriteTag(platform::TcpSocket& socket, std::string_view tag) {
+  auto temp = streamut::TTempStream::Create(std::make_unique<TStringStream>(tag), -1);
+  WriteMessage(socket, temp->GetStreamFromStart());
+}
+
+void SendConsoleText(const std::string& host, uint16_t port, std::string_view text) {
+  platform::TcpSocket socket = platform::TcpSocket::Connect(host, port);
+  std::string payload = "CMSG";
+  payload.append(text);
+  WriteMessage(socket, payload.data(), int64_t(payload.size()));
+  socket.Shutdown();
+}
