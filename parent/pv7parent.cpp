@@ -1,0 +1,523 @@
+// pv7parent: the reference parent application. It listens on 127.0.0.1, starts
+// the host with the draw port, tells incoming connections apart by their tag,
+// sends command documents on ACTN, reads every DRAW frame, prints console texts,
+// answers bridge requests on INTF, and reports the host's exit status.
+#include <spng.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/channel.h"
+#include "host/streamut.h"
+#include "platform/process.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: pv7parent [options]\n"
+    "Starts pv7host with -drawPort=N -parentID=<this pid> -showSelf=0 and drives it.\n"
+    "With no options at all it runs the bundled demo page.\n"
+    "\n"
+    "  --host PATH          the host executable (default: pv7host beside pv7parent)\n"
+    "  --port N             listen on port N (default: chosen by the system)\n"
+    "  --show               start the host with -showSelf=1 (its test window)\n"
+    "  --timeout S          seconds to wait for the host to end (default 30)\n"
+    "  --keep               do not send <Destroy/> after the commands\n"
+    "commands, sent on ACTN in the order given:\n"
+    "  --size WxH           <WindowSize>\n"
+    "  --url URL            <LoadWEBURL> (with the --headers given before it)\n"
+    "  --headers LIST       header list for the next --url, e.g. X-Till=7;X-Mode=test\n"
+    "  --click X,Y          <MouseClick>\n"
+    "  --wheel X,Y,DX,DY    <MouseWheel>\n"
+    "  --key TYPE,KEY[,MOD] <KeyPress> with TYPE KT_KEYDOWN, KT_KEYUP or KT_CHAR\n"
+    "  --type TEXT          one KT_CHAR <KeyPress> per character\n"
+    "  --js CODE            <JavaScript>\n"
+    "  --xml DOCUMENT       any raw command document\n"
+    "  --commands FILE      one command document per line (lines may be 'wait MS')\n"
+    "  --wait MS            pause before the next command\n"
+    "output:\n"
+    "  --frames DIR         save every frame as DIR/frame-000001.bmp ...\n"
+    "  --snapshot FILE.png  write the last frame as PNG\n"
+    "  --quiet-frames       do not print a line per frame\n"
+    "bridge replies (INTF):\n"
+    "  --reply TEXT         answer every request with TEXT\n"
+    "  --reply-file FILE    answer every request with the file's bytes\n"
+    "                       (default: <Reply>LENGTH</Reply>, LENGTH the request's length)\n"
+    "\n"
+    "Exit status: 0 when the host ended with status 0, else non-zero.\n";
+
+struct TStep {
+  std::string document;  // empty: a pause
+  int waitMs = 0;
+};
+
+struct TOptions {
+  std::string host;
+  int port = 0;
+  bool show = false;
+  int timeoutS = 30;
+  bool keep = false;
+  std::vector<TStep> steps;
+  std::string framesDir;
+  std::string snapshot;
+  bool quietFrames = false;
+  bool haveReply = false;
+  std::string reply;
+};
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// Command line texts are UTF-8: documents that hold other bytes say so.
+std::string Document(const std::string& body) {
+  for (unsigned char c : body)
+    if (c >= 0x80) return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body;
+  return body;
+}
+
+std::vector<int> Numbers(const std::string& text, size_t count, const char* option) {
+  std::vector<int> out;
+  std::stringstream ss(text);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    try {
+      size_t used;
+      out.push_back(std::stoi(item, &used));
+      if (used != item.size()) throw std::invalid_argument(item);
+    } catch (const std::exception&) {
+      throw Exception(std::string(option) + ": not a number: " + item);
+    }
+  }
+  if (out.size() != count && !(count == 3 && out.size() == 2))
+    throw Exception(std::string(option) + ": expected " + std::to_string(count) + " numbers");
+  return out;
+}
+
+std::string KeyType(const std::string& t) {
+  std::string u;
+  for (char c : t) u += char(std::toupper(static_cast<unsigned char>(c)));
+  if (u == "DOWN" || u == "KEYDOWN") return "KT_KEYDOWN";
+  if (u == "UP" || u == "KEYUP") return "KT_KEYUP";
+  if (u == "CHAR") return "KT_CHAR";
+  return u;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Exception("cannot read " + path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void AddCommandsFile(TOptions& o, const std::string& path) {
+  std::stringstream lines(ReadFile(path));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    if (line.rfind("wait ", 0) == 0)
+      o.steps.push_back({"", std::stoi(line.substr(5))});
+    else
+      o.steps.push_back({line, 0});
+  }
+}
+
+std::string DemoPage() {
+  return "file://" + platform::ExecutableFolder() + "/demo/demo.html";
+}
+
+void AddDemo(TOptions& o) {
+  o.snapshot = "demo.png";
+  o.steps = {
+      {"<WindowSize><WndSzX>800</WndSzX><WndSzY>600</WndSzY></WindowSize>", 0},
+      {"<LoadWEBURL><WEBURL>" + Escape(DemoPage()) +
+           "</WEBURL><HEADERS>X-Demo=1;X-Mode=demo</HEADERS></LoadWEBURL>", 0},
+      {"", 1500},
+      {"<MouseClick><MouseX>400</MouseX><MouseY>140</MouseY></MouseClick>", 0},
+      {"", 300},
+      {"<MouseClick><MouseX>400</MouseX><MouseY>230</MouseY></MouseClick>", 0},
+  };
+  for (char c : std::string("hello host"))
+    o.steps.push_back({"<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" +
+                           std::to_string(int(c)) + "\" modifiers=\"0\"/>", 0});
+  o.steps.push_back({"", 300});
+  o.steps.push_back({"<JavaScript>console.log('typed: ' + document.getElementById('name').value)"
+                     "</JavaScript>", 0});
+  o.steps.push_back({"", 1000});
+}
+
+TOptions ParseOptions(int argc, char** argv) {
+  TOptions o;
+  o.host = platform::ExecutableFolder() + "/pv7host";
+  if (argc == 1) {
+    AddDemo(o);
+    return o;
+  }
+  std::string headers;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw Exception(a + " needs a value");
+      return argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (a == "--host") {
+      o.host = value();
+    } else if (a == "--port") {
+      o.port = Numbers(value(), 1, "--port")[0];
+    } else if (a == "--show") {
+      o.show = true;
+    } else if (a == "--timeout") {
+      o.timeoutS = Numbers(value(), 1, "--timeout")[0];
+    } else if (a == "--keep") {
+      o.keep = true;
+    } else if (a == "--size") {
+      std::string v = value();
+      size_t x = v.find_first_of("xX");
+      if (x == std::string::npos) throw Exception("--size: expected WxH");
+      auto w = Numbers(v.substr(0, x), 1, "--size"), h = Numbers(v.substr(x + 1), 1, "--size");
+      o.steps.push_back({"<WindowSize><WndSzX>" + std::to_string(w[0]) + "</WndSzX><WndSzY>" +
+                         std::to_string(h[0]) + "</WndSzY></WindowSize>", 0});
+    } else if (a == "--headers") {
+      headers = value();
+    } else if (a == "--url") {
+      std::string url = value();
+      o.steps.push_back({Document("<LoadWEBURL><WEBURL>" + Escape(url) + "</WEBURL><HEADERS>" +
+                                  Escape(headers) + "</HEADERS></LoadWEBURL>"), 0});
+    } else if (a == "--click") {
+      auto n = Numbers(value(), 2, "--click");
+      o.steps.push_back({"<MouseClick><MouseX>" + std::to_string(n[0]) + "</MouseX><MouseY>" +
+                         std::to_string(n[1]) + "</MouseY></MouseClick>", 0});
+    } else if (a == "--wheel") {
+      auto n = Numbers(value(), 4, "--wheel");
+      o.steps.push_back({"<MouseWheel><MouseX>" + std::to_string(n[0]) + "</MouseX><MouseY>" +
+                         std::to_string(n[1]) + "</MouseY><MouseDeltaX>" + std::to_string(n[2]) +
+                         "</MouseDeltaX><MouseDeltaY>" + std::to_string(n[3]) +
+                         "</MouseDeltaY></MouseWheel>", 0});
+    } else if (a == "--key") {
+      std::string v = value();
+      size_t comma = v.find(',');
+      if (comma == std::string::npos) throw Exception("--key: expected TYPE,KEY[,MODIFIERS]");
+      std::string rest = v.substr(comma + 1);
+      auto n = Numbers(rest, rest.find(',') == std::string::npos ? 1 : 2, "--key");
+      o.steps.push_back({"<KeyPress keyType=\"" + Escape(KeyType(v.substr(0, comma))) +
+                         "\" sysChar=\"FALSE\" key=\"" + std::to_string(n[0]) +
+                         "\" modifiers=\"" + std::to_string(n.size() > 1 ? n[1] : 0) + "\"/>", 0});
+    } else if (a == "--type") {
+      for (unsigned char c : value())
+        o.steps.push_back({"<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" +
+                           std::to_string(int(c)) + "\" modifiers=\"0\"/>", 0});
+    } else if (a == "--js") {
+      o.steps.push_back({Document("<JavaScript>" + Escape(value()) + "</JavaScript>"), 0});
+    } else if (a == "--xml") {
+      o.steps.push_back({value(), 0});
+    } else if (a == "--commands") {
+      AddCommandsFile(o, value());
+    } else if (a == "--wait") {
+      o.steps.push_back({"", Numbers(value(), 1, "--wait")[0]});
+    } else if (a == "--frames") {
+      o.framesDir = value();
+    } else if (a == "--snapshot") {
+      o.snapshot = value();
+    } else if (a == "--quiet-frames") {
+      o.quietFrames = true;
+    } else if (a == "--reply") {
+      o.haveReply = true;
+      o.reply = value();
+    } else if (a == "--reply-file") {
+      o.haveReply = true;
+      o.reply = ReadFile(value());
+    } else {
+      throw Exception("unknown option " + a + " (see --help)");
+    }
+  }
+  return o;
+}
+
+// Writes a 24-bit bottom-up BMP as an RGB PNG.
+bool WritePng(const std::string& bmp, const std::string& path) {
+  if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M') return false;
+  auto le32 = [&](size_t at) {
+    return uint32_t(uint8_t(bmp[at])) | uint32_t(uint8_t(bmp[at + 1])) << 8 |
+           uint32_t(uint8_t(bmp[at + 2])) << 16 | uint32_t(uint8_t(bmp[at + 3])) << 24;
+  };
+  const uint32_t w = le32(18), h = le32(22);
+  const size_t rowSize = (size_t(w) * 3 + 3) & ~size_t(3);
+  if (w == 0 || h == 0 || bmp.size() < 54 + rowSize * h) return false;
+  std::vector<uint8_t> rgb(size_t(w) * h * 3);
+  for (uint32_t y = 0; y < h; ++y) {
+    const char* src = bmp.data() + 54 + rowSize * (h - 1 - y);
+    uint8_t* dst = rgb.data() + size_t(y) * w * 3;
+    for (uint32_t x = 0; x < w; ++x) {
+      dst[x * 3] = uint8_t(src[x * 3 + 2]);
+      dst[x * 3 + 1] = uint8_t(src[x * 3 + 1]);
+      dst[x * 3 + 2] = uint8_t(src[x * 3]);
+    }
+  }
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+  spng_ihdr ihdr{};
+  ihdr.width = w;
+  ihdr.height = h;
+  ihdr.bit_depth = 8;
+  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+  spng_set_ihdr(ctx, &ihdr);
+  int err = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+  size_t len = 0;
+  void* png = err ? nullptr : spng_get_png_buffer(ctx, &len, &err);
+  spng_ctx_free(ctx);
+  if (!png) return false;
+  std::ofstream out(path, std::ios::binary);
+  out.write(static_cast<const char*>(png), std::streamsize(len));
+  std::free(png);
+  return bool(out);
+}
+
+class TParent {
+ public:
+  explicit TParent(TOptions options) : FOptions(std::move(options)), FListener(uint16_t(FOptions.port)) {}
+
+  int Run();
+
+ private:
+  void Print(const std::string& line) {
+    std::lock_guard<std::mutex> guard(FPrintLock);
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  }
+  void AcceptLoop();
+  void Serve(platform::TcpSocket socket);
+  void ServeDraw(platform::TcpSocket& socket);
+  void ServeIntf(platform::TcpSocket& socket);
+  bool WaitForActn(int timeoutMs);
+  void SendCommands();
+
+  TOptions FOptions;
+  platform::TcpListener FListener;
+  std::mutex FPrintLock;  // guards stdout lines
+  std::atomic<bool> FStop{false};
+  std::mutex FLock;  // guards FActn, FThreads, FLastFrame
+  std::condition_variable FActnArrived;
+  std::shared_ptr<platform::TcpSocket> FActn;
+  std::vector<std::thread> FThreads;
+  std::string FLastFrame;
+  std::atomic<long> FFrames{0}, FConsole{0}, FBridge{0};
+  std::chrono::steady_clock::time_point FFirstFrame, FLastFrameAt;
+};
+
+void TParent::AcceptLoop() {
+  while (!FStop) {
+    platform::TcpSocket s;
+    try {
+      s = FListener.Accept(100);
+    } catch (const std::exception&) {
+      return;
+    }
+    if (!s.IsOpen()) continue;
+    std::lock_guard<std::mutex> guard(FLock);
+    FThreads.emplace_back([this, sock = std::make_shared<platform::TcpSocket>(std::move(s))]() mutable {
+      Serve(std::move(*sock));
+    });
+  }
+}
+
+void TParent::Serve(platform::TcpSocket socket) {
+  try {
+    streamut::TMemoryStream first;
+    ReadMessage(socket, first);
+    std::string tag(first.View());
+    if (tag == "ACTN") {
+      Print("connection ACTN");
+      std::lock_guard<std::mutex> guard(FLock);
+      FActn = std::make_shared<platform::TcpSocket>(std::move(socket));
+      FActnArrived.notify_all();
+    } else if (tag == "DRAW") {
+      Print("connection DRAW");
+      ServeDraw(socket);
+    } else if (tag == "INTF") {
+      Print("connection INTF");
+      ServeIntf(socket);
+    } else if (tag.rfind("CMSG", 0) == 0) {
+      ++FConsole;
+      Print("console " + tag.substr(4));
+    } else {
+      Print("connection with unknown tag (" + std::to_string(tag.size()) + " bytes)");
+    }
+  } catch (const std::exception&) {
+    // The connection ended; nothing more to do with it.
+  }
+}
+
+void TParent::ServeDraw(platform::TcpSocket& socket) {
+  streamut::TMemoryStream frame;
+  for (;;) {
+    frame.SetSize(0);
+    ReadMessage(socket, frame);
+    const long n = ++FFrames;
+    auto now = std::chrono::steady_clock::now();
+    if (n == 1) FFirstFrame = now;
+    FLastFrameAt = now;
+    std::string_view bmp = frame.View();
+    int w = 0, h = 0;
+    if (bmp.size() >= 26) {
+      std::memcpy(&w, bmp.data() + 18, 4);
+      std::memcpy(&h, bmp.data() + 22, 4);
+    }
+    if (!FOptions.quietFrames)
+      Print("frame " + std::to_string(n) + " " + std::to_string(w) + "x" + std::to_string(h) + " " +
+            std::to_string(bmp.size()) + " bytes");
+    if (!FOptions.framesDir.empty()) {
+      char name[32];
+      std::snprintf(name, sizeof(name), "/frame-%06ld.bmp", n);
+      std::ofstream(FOptions.framesDir + name, std::ios::binary)
+          .write(bmp.data(), std::streamsize(bmp.size()));
+    }
+    if (!FOptions.snapshot.empty()) {
+      std::lock_guard<std::mutex> guard(FLock);
+      FLastFrame.assign(bmp);
+    }
+  }
+}
+
+void TParent::ServeIntf(platform::TcpSocket& socket) {
+  streamut::TMemoryStream request;
+  for (;;) {
+    request.SetSize(0);
+    ReadMessage(socket, request);
+    ++FBridge;
+    std::string text(request.View());
+    Print("intf request " + std::to_string(text.size()) + " bytes: " + text);
+    std::string reply = FOptions.haveReply ? FOptions.reply
+                                           : "<Reply>" + std::to_string(text.size()) + "</Reply>";
+    WriteMessage(socket, reply.data(), int64_t(reply.size()));
+    Print("intf reply " + std::to_string(reply.size()) + " bytes: " + reply);
+  }
+}
+
+bool TParent::WaitForActn(int timeoutMs) {
+  std::unique_lock<std::mutex> guard(FLock);
+  return FActnArrived.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return FActn != nullptr; });
+}
+
+void TParent::SendCommands() {
+  std::shared_ptr<platform::TcpSocket> actn;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    actn = FActn;
+  }
+  std::vector<TStep> steps = FOptions.steps;
+  if (!FOptions.keep) steps.push_back({"<Destroy/>", 0});
+  for (const TStep& step : steps) {
+    if (step.document.empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(step.waitMs));
+      continue;
+    }
+    Print("command " + step.document);
+    WriteMessage(*actn, step.document.data(), int64_t(step.document.size()));
+  }
+}
+
+int TParent::Run() {
+  std::vector<std::string> args = {"-drawPort=" + std::to_string(FListener.Port()),
+                                   "-parentID=" + std::to_string(platform::GetCurrentProcessId()),
+                                   FOptions.show ? "-showSelf=1" : "-showSelf=0"};
+  Print("listening on 127.0.0.1:" + std::to_string(FListener.Port()));
+  platform::ChildProcess host = platform::ChildProcess::Start(FOptions.host, args);
+  Print("host started: " + FOptions.host + " (pid " + std::to_string(host.Pid()) + ")");
+  std::thread acceptor([this] { AcceptLoop(); });
+  auto start = std::chrono::steady_clock::now();
+  const int timeoutMs = FOptions.timeoutS * 1000;
+  int exitCode = 0;
+  std::optional<int> status;
+  // Wait for ACTN, or for the host to end first (e.g. it could not start).
+  for (;;) {
+    if (WaitForActn(50)) break;
+    if ((status = host.Wait(0))) break;
+    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs)) break;
+  }
+  if (!status && FActn) {
+    try {
+      SendCommands();
+    } catch (const std::exception& e) {
+      Print(std::string("error: sending commands failed: ") + e.what());
+    }
+  }
+  if (!status) {
+    auto left = timeoutMs - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start).count();
+    status = host.Wait(int(std::max<long long>(left, 0)));
+  }
+  if (!status) {
+    Print("error: time-out: the host did not end within " + std::to_string(FOptions.timeoutS) + " s; killing it");
+    host.Kill();
+    host.Wait(-1);
+    exitCode = 2;
+  } else {
+    Print("host exited with status " + std::to_string(*status));
+    if (!FActn && *status == 0) Print("note: the host ended without opening its channels");
+    exitCode = *status == 0 ? 0 : 1;
+  }
+  FStop = true;
+  acceptor.join();
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FActn) FActn->Shutdown();
+  }
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    threads.swap(FThreads);
+  }
+  for (std::thread& t : threads) t.join();
+  if (!FOptions.snapshot.empty()) {
+    if (FLastFrame.empty())
+      Print("no frame to write to " + FOptions.snapshot);
+    else if (WritePng(FLastFrame, FOptions.snapshot))
+      Print("snapshot written to " + FOptions.snapshot);
+    else
+      Print("error: could not write " + FOptions.snapshot);
+  }
+  double seconds = std::chrono::duration<double>(FLastFrameAt - FFirstFrame).count();
+  char fps[32];
+  std::snprintf(fps, sizeof(fps), "%.1f", FFrames > 1 && seconds > 0 ? (FFrames - 1) / seconds : 0.0);
+  Print("summary: frames=" + std::to_string(FFrames) + " fps=" + fps +
+        " console=" + std::to_string(FConsole) + " bridge=" + std::to_string(FBridge) +
+        " status=" + (status ? std::to_string(*status) : std::string("none")));
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    TOptions options = ParseOptions(argc, argv);
+    TParent parent(std::move(options));
+    return parent.Run();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pv7parent: %s\n", e.what());
+    return 2;
+  }
+}
