@@ -1,0 +1,971 @@
+#include "core.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "os_process.h"
+
+namespace cefeng {
+
+// ---------------------------------------------------------------- WorkThread
+
+WorkThread::WorkThread(const char*) {
+  t_ = std::thread([this] {
+    for (;;) {
+      std::function<void()> fn;
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [this] { return stop_ || !q_.empty(); });
+        if (q_.empty()) return;
+        fn = std::move(q_.front());
+        q_.pop_front();
+      }
+      fn();
+    }
+  });
+  id_ = t_.get_id();
+}
+
+WorkThread::~WorkThread() { Stop(); }
+
+void WorkThread::Post(std::function<void()> fn) {
+  std::lock_guard<std::mutex> lock(m_);
+  if (stop_) return;
+  q_.push_back(std::move(fn));
+  cv_.notify_one();
+}
+
+void WorkThread::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    stop_ = true;
+    cv_.notify_one();
+  }
+  if (t_.joinable() && std::this_thread::get_id() != t_.get_id()) t_.join();
+}
+
+// ---------------------------------------------------------------- paint state
+
+struct Browser::PaintState {
+  std::mutex m;
+  std::shared_ptr<std::vector<uint8_t>> prev;  // last decoded frame, immutable
+  int prevW = 0, prevH = 0;
+  std::shared_ptr<std::vector<uint8_t>> pending;  // undelivered paint (newest pixels)
+  std::vector<Rect> pendingRects;
+  int pendingW = 0, pendingH = 0;
+  bool heldAck = false;
+  int heldAckId = 0;
+  uint64_t nextDueUs = 0;
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> pool;
+  std::vector<uint8_t> png;
+};
+
+// ---------------------------------------------------------------- Engine
+
+Engine& Engine::Get() {
+  // Never destroyed: threads may still exist at process exit when the host skips
+  // cef_shutdown.
+  static Engine* engine = new Engine;
+  return *engine;
+}
+
+namespace {
+
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  return CurrentDirectory() + "/" + path;
+}
+
+}  // namespace
+
+bool Engine::Start(const EngineOptions& options, std::string& error) {
+  if (running_) return true;
+  mainThread_ = std::this_thread::get_id();
+  decoder_ = options.decoder;
+  crashed_ = false;
+  // The Chromium executable: the option, else the environment variable PV7_CHROMIUM,
+  // else /usr/bin/chromium. PV7_CHROMIUM_LOG=1 keeps Chromium's own output.
+  std::string exe = options.executable;
+  if (exe.empty()) exe = GetEnv("PV7_CHROMIUM");
+  if (exe.empty()) exe = "/usr/bin/chromium";
+  userDataDir_ = Absolute(options.userDataDir);
+  ownUserDataDir_ = false;
+  if (userDataDir_.empty()) {
+    userDataDir_ = MakeTempDir("pv7-chromium-");
+    ownUserDataDir_ = true;
+    if (userDataDir_.empty()) {
+      error = "cannot create a temporary user data folder";
+      return false;
+    }
+  }
+  std::vector<std::string> args = {"--headless",
+                                    "--disable-gpu",
+                                    "--no-first-run",
+                                    "--no-default-browser-check",
+                                    "--disable-background-networking",
+                                    "--disable-component-update",
+                                    "--disable-sync",
+                                    "--disable-popup-blocking",
+                                    "--disable-background-timer-throttling",
+                                    "--disable-renderer-backgrounding",
+                                    "--disable-backgrounding-occluded-windows",
+                                    "--mute-audio",
+                                    "--remote-debugging-pipe",
+                                    "--user-data-dir=" + userDataDir_};
+  if (!options.cacheDir.empty()) args.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
+  if (RunningAsRoot()) args.push_back("--no-sandbox");
+  for (const std::string& a : options.extraArgs) args.push_back(a);
+  args.push_back("about:blank");
+
+  ChildProcess child;
+  bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
+  if (!LaunchWithPipe(exe, args, quiet, child, error)) {
+    if (ownUserDataDir_) RemoveTree(userDataDir_);
+    return false;
+  }
+  child_pid_ = child.pid;
+  io_ = std::make_unique<WorkThread>("engine-io");
+  paint_ = std::make_unique<WorkThread>("engine-paint");
+  pipe_ = std::make_unique<DevToolsPipe>(
+      child.toChild, child.fromChild, [this](json& m) { OnEvent(m); }, [this] { OnPipeClosed(); });
+  json version;
+  std::string why;
+  if (!pipe_->Call("Browser.getVersion", json::object(), "", &version, options.startTimeoutMs,
+                   &why)) {
+    error = "Chromium (" + exe + ") did not answer: " + why;
+    pipe_->Stop();
+    KillProcessTree(child_pid_);
+    child_pid_ = -1;
+    io_->Stop();
+    paint_->Stop();
+    pipe_.reset();
+    io_.reset();
+    paint_.reset();
+    if (ownUserDataDir_) RemoveTree(userDataDir_);
+    return false;
+  }
+  pipe_->Send("Target.setDiscoverTargets", {{"discover", true}});
+  running_ = true;
+  return true;
+}
+
+void Engine::Shutdown() {
+  if (!pipe_) return;
+  running_ = false;
+  std::vector<std::shared_ptr<Browser>> browsers;
+  {
+    std::lock_guard<std::mutex> lock(browsersMutex_);
+    for (auto& [s, b] : bySession_) browsers.push_back(b);
+  }
+  for (auto& b : browsers) b->alive_ = false;
+  if (!pipe_->Closed()) {
+    for (auto& b : browsers) pipe_->Send("Target.closeTarget", {{"targetId", b->targetId_}});
+    pipe_->Send("Browser.close");
+  }
+  if (!WaitForExit(child_pid_, 3000)) KillProcessTree(child_pid_);
+  else KillProcessTree(child_pid_);  // the rest of its process group
+  child_pid_ = -1;
+  pipe_->Stop();
+  io_->Stop();
+  paint_->Stop();
+  {
+    std::lock_guard<std::mutex> lock(browsersMutex_);
+    bySession_.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(mainMutex_);
+    mainQueue_.clear();
+  }
+  pipe_.reset();
+  io_.reset();
+  paint_.reset();
+  if (ownUserDataDir_) RemoveTree(userDataDir_);
+}
+
+void Engine::PostMain(std::function<void()> fn) {
+  std::lock_guard<std::mutex> lock(mainMutex_);
+  mainQueue_.push_back(std::move(fn));
+}
+
+void Engine::PostIO(std::function<void()> fn) {
+  if (io_) io_->Post(std::move(fn));
+}
+
+void Engine::DoWork() {
+  if (inDoWork_.exchange(true)) return;
+  std::deque<std::function<void()>> work;
+  {
+    std::lock_guard<std::mutex> lock(mainMutex_);
+    work.swap(mainQueue_);
+  }
+  for (auto& fn : work) fn();
+  std::vector<std::shared_ptr<Browser>> browsers;
+  {
+    std::lock_guard<std::mutex> lock(browsersMutex_);
+    for (auto& [s, b] : bySession_) browsers.push_back(b);
+  }
+  uint64_t now = MonotonicUs();
+  for (auto& b : browsers) b->DeliverPaint(now);
+  inDoWork_ = false;
+}
+
+std::shared_ptr<Browser> Engine::FindSession(const std::string& sessionId) {
+  std::lock_guard<std::mutex> lock(browsersMutex_);
+  auto it = bySession_.find(sessionId);
+  return it == bySession_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Browser> Engine::FindTarget(const std::string& targetId) {
+  std::lock_guard<std::mutex> lock(browsersMutex_);
+  for (auto& [s, b] : bySession_)
+    if (b->targetId_ == targetId) return b;
+  return nullptr;
+}
+
+void Engine::Forget(Browser* browser) {
+  std::lock_guard<std::mutex> lock(browsersMutex_);
+  bySession_.erase(browser->sessionId_);
+}
+
+void Engine::OnEvent(json& msg) {
+  const std::string method = msg.value("method", "");
+  json& params = msg["params"];
+  std::string session = msg.value("sessionId", "");
+  if (session.empty()) {
+    if (method == "Target.targetCreated" || method == "Target.targetInfoChanged") {
+      if (!params.contains("targetInfo") || !params["targetInfo"].is_object()) return;
+      json& info = params["targetInfo"];
+      std::string targetId = info.value("targetId", "");
+      if (method == "Target.targetCreated") {
+        std::string opener = info.value("openerId", "");
+        if (opener.empty()) return;
+        auto b = FindTarget(opener);
+        if (!b) return;
+        std::weak_ptr<Browser> w = b;
+        PostIO([w, targetId] {
+          if (auto b = w.lock()) b->PopupTargetCreated(targetId);
+        });
+      } else if (auto b = FindTarget(targetId)) {
+        b->HandleEvent(method, info);
+      }
+    }
+    return;
+  }
+  auto b = FindSession(session);
+  if (!b) return;
+  std::weak_ptr<Browser> w = b;
+  if (method == "Page.screencastFrame") {
+    paint_->Post([w, p = std::move(params)]() mutable {
+      if (auto b = w.lock()) b->HandleFrame(std::move(p));
+    });
+  } else if (method == "Fetch.requestPaused") {
+    PostIO([w, p = std::move(params)]() mutable {
+      if (auto b = w.lock()) b->RequestPaused(std::move(p));
+    });
+  } else if (method == "Page.windowOpen") {
+    PostIO([w, p = std::move(params)]() mutable {
+      if (auto b = w.lock()) b->WindowOpen(std::move(p));
+    });
+  } else if (method == "Inspector.targetCrashed") {
+    b->Terminated(2);
+  } else {
+    b->HandleEvent(method, params);
+  }
+}
+
+void Engine::OnPipeClosed() {
+  if (!running_) return;
+  // Chromium went away on its own.
+  crashed_ = true;
+  running_ = false;
+  std::vector<std::shared_ptr<Browser>> browsers;
+  {
+    std::lock_guard<std::mutex> lock(browsersMutex_);
+    for (auto& [s, b] : bySession_) browsers.push_back(b);
+  }
+  for (auto& b : browsers) b->Terminated(2);
+}
+
+std::shared_ptr<Browser> Engine::CreateBrowser(std::shared_ptr<BrowserDelegate> delegate,
+                                               const BrowserOptions& options,
+                                               const std::string& url) {
+  if (!running_ || !pipe_) return nullptr;
+  json r;
+  if (!pipe_->Call("Target.createTarget", {{"url", "about:blank"}}, "", &r, 10000)) return nullptr;
+  std::string targetId = r.value("targetId", "");
+  if (!pipe_->Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, "", &r,
+                   10000)) {
+    pipe_->Send("Target.closeTarget", {{"targetId", targetId}});
+    return nullptr;
+  }
+  auto b = std::make_shared<Browser>(nextBrowserId_++, delegate, options);
+  b->targetId_ = targetId;
+  b->sessionId_ = r.value("sessionId", "");
+  b->alive_ = true;
+  {
+    std::lock_guard<std::mutex> lock(browsersMutex_);
+    bySession_[b->sessionId_] = b;
+  }
+  const std::string& s = b->sessionId_;
+  pipe_->Send("Page.enable", json::object(), s);
+  json tree;
+  if (pipe_->Call("Page.getFrameTree", json::object(), s, &tree, 10000)) {
+    std::string main = tree["frameTree"]["frame"].value("id", "");
+    std::lock_guard<std::mutex> lock(b->framesMutex_);
+    b->mainFrame_ = main;
+  }
+  b->FrameIdFor(b->mainFrame_);
+  pipe_->Send("Runtime.enable", json::object(), s);
+  pipe_->Send("Network.enable", json::object(), s);
+  pipe_->Send("Emulation.setFocusEmulationEnabled", {{"enabled", true}}, s);
+  if (!options.javascript) pipe_->Send("Emulation.setScriptExecutionDisabled", {{"value", true}}, s);
+  if (options.hasBackground) {
+    uint32_t c = options.backgroundColor;
+    pipe_->Send("Emulation.setDefaultBackgroundColorOverride",
+                {{"color",
+                  {{"r", (c >> 16) & 255}, {"g", (c >> 8) & 255}, {"b", c & 255},
+                   {"a", ((c >> 24) & 255) / 255.0}}}},
+                s);
+  }
+  if (!options.images)
+    pipe_->Send("Network.setBlockedURLs",
+                {{"urls", {"*.png", "*.jpg", "*.jpeg", "*.gif", "*.webp", "*.bmp", "*.ico", "*.svg"}}},
+                s);
+  if (delegate && delegate->WantsRequests())
+    pipe_->Send("Fetch.enable", {{"patterns", {{{"urlPattern", "*"}, {"requestStage", "Request"}}}}},
+                s);
+  Rect rect;
+  if (!(delegate && delegate->GetViewRect(rect) && rect.width > 0 && rect.height > 0) &&
+      !(delegate && delegate->GetRootScreenRect(rect) && rect.width > 0 && rect.height > 0))
+    rect = {0, 0, 800, 600};
+  b->ApplyViewSize(rect.width, rect.height);
+  pipe_->Call("Page.startScreencast", {{"format", "png"}, {"everyNthFrame", 1}}, s, nullptr, 10000);
+  if (!url.empty()) b->LoadUrl(0, url);
+  std::weak_ptr<Browser> w = b;
+  PostMain([w] {
+    auto b = w.lock();
+    if (b && b->alive_ && b->delegate_) b->delegate_->OnAfterCreated();
+  });
+  return b;
+}
+
+// ---------------------------------------------------------------- Browser
+
+Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const BrowserOptions& options)
+    : id_(id), delegate_(std::move(delegate)), options_(options),
+      paint_(std::make_shared<PaintState>()) {
+  if (options_.frameRate <= 0) options_.frameRate = 30;
+  if (options_.frameRate > 240) options_.frameRate = 240;
+}
+
+void Browser::Send(const std::string& method, json params) {
+  if (!alive_) return;
+  DevToolsPipe* pipe = Engine::Get().Pipe();
+  if (pipe) pipe->Send(method, std::move(params), sessionId_);
+}
+
+int64_t Browser::FrameIdFor(const std::string& devtoolsId) {
+  std::lock_guard<std::mutex> lock(framesMutex_);
+  auto it = frameIds_.find(devtoolsId);
+  if (it != frameIds_.end()) return it->second;
+  int64_t id = nextFrameId_++;
+  frameIds_[devtoolsId] = id;
+  frameNames_[id] = devtoolsId;
+  return id;
+}
+
+std::string Browser::DevToolsFrame(int64_t id) {
+  std::lock_guard<std::mutex> lock(framesMutex_);
+  if (id <= 0) return mainFrame_;
+  auto it = frameNames_.find(id);
+  return it == frameNames_.end() ? std::string() : it->second;
+}
+
+int64_t Browser::MainFrameId() {
+  std::string main;
+  {
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    main = mainFrame_;
+  }
+  return FrameIdFor(main);
+}
+
+bool Browser::FrameValid(int64_t id) { return alive_ && !DevToolsFrame(id).empty(); }
+
+std::string Browser::FrameUrl(int64_t id) {
+  std::lock_guard<std::mutex> lock(framesMutex_);
+  auto it = frameUrls_.find(id);
+  return it == frameUrls_.end() ? std::string() : it->second;
+}
+
+std::string Browser::FrameName(int64_t id) {
+  std::lock_guard<std::mutex> lock(framesMutex_);
+  auto it = frameWindowNames_.find(id);
+  return it == frameWindowNames_.end() ? std::string() : it->second;
+}
+
+void Browser::ApplyViewSize(int w, int h) {
+  width_ = w;
+  height_ = h;
+  Send("Emulation.setDeviceMetricsOverride",
+       {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
+}
+
+void Browser::WasResized() {
+  if (!alive_) return;
+  Engine& e = Engine::Get();
+  if (!e.OnMainThread()) {
+    std::weak_ptr<Browser> w = weak_from_this();
+    e.PostMain([w] {
+      if (auto b = w.lock()) b->WasResized();
+    });
+    return;
+  }
+  Rect rect;
+  if (!(delegate_ && delegate_->GetViewRect(rect) && rect.width > 0 && rect.height > 0) &&
+      !(delegate_ && delegate_->GetRootScreenRect(rect) && rect.width > 0 && rect.height > 0))
+    rect = {0, 0, 800, 600};
+  if (rect.width == width_ && rect.height == height_) return;
+  ApplyViewSize(rect.width, rect.height);
+}
+
+void Browser::SendMouseClick(const MouseInput& e, int button, bool up, int clickCount) {
+  Send("Input.dispatchMouseEvent", MouseClickParams(e, button, up, clickCount));
+}
+
+void Browser::SendMouseMove(const MouseInput& e, bool leave) {
+  Send("Input.dispatchMouseEvent", MouseMoveParams(e, leave));
+  if (!leave) UpdateCursor(e.x, e.y);
+}
+
+void Browser::SendMouseWheel(const MouseInput& e, int dx, int dy) {
+  Send("Input.dispatchMouseEvent", MouseWheelParams(e, dx, dy));
+}
+
+void Browser::SendKey(const KeyInput& e) {
+  json p;
+  if (KeyEventParams(e, p)) Send("Input.dispatchKeyEvent", std::move(p));
+}
+
+void Browser::SendFocus(bool focus) { Send("Emulation.setFocusEmulationEnabled", {{"enabled", focus}}); }
+
+void Browser::LoadUrl(int64_t frameId, const std::string& url) {
+  if (!alive_) return;
+  std::string frame = DevToolsFrame(frameId);
+  json p = {{"url", url}};
+  if (!frame.empty() && frameId > 0 && frame != mainFrame_) p["frameId"] = frame;
+  std::weak_ptr<Browser> w = weak_from_this();
+  int64_t fid = frameId > 0 ? frameId : MainFrameId();
+  DevToolsPipe* pipe = Engine::Get().Pipe();
+  if (!pipe) return;
+  pipe->Send("Page.navigate", std::move(p), sessionId_,
+             [w, fid, url](const json& r, const std::string& err) {
+               auto b = w.lock();
+               if (!b || !err.empty()) return;
+               std::string text = r.value("errorText", "");
+               if (text.empty()) return;
+               json ev = {{"frameId", b->DevToolsFrame(fid)}, {"errorText", text}, {"url", url}};
+               b->HandleEvent("pv7.loadFailed", ev);
+             });
+}
+
+void Browser::LoadString(int64_t frameId, const std::string& html, const std::string&) {
+  std::string frame = DevToolsFrame(frameId);
+  if (frame.empty()) return;
+  Send("Page.setDocumentContent", {{"frameId", frame}, {"html", html}});
+}
+
+void Browser::ExecuteJavaScript(int64_t frameId, const std::string& code, const std::string& url,
+                                int startLine) {
+  if (!alive_) return;
+  std::string frame = DevToolsFrame(frameId);
+  json p = {{"expression", url.empty() ? code : code + "\n//# sourceURL=" + url},
+            {"returnByValue", false},
+            {"awaitPromise", false}};
+  {
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    auto it = contexts_.find(frame);
+    if (it != contexts_.end() && frame != mainFrame_) p["contextId"] = it->second;
+  }
+  std::weak_ptr<Browser> w = weak_from_this();
+  DevToolsPipe* pipe = Engine::Get().Pipe();
+  if (!pipe) return;
+  int base = startLine > 0 ? startLine : 1;
+  pipe->Send("Runtime.evaluate", std::move(p), sessionId_,
+             [w, url, base](const json& r, const std::string& err) {
+               auto b = w.lock();
+               if (!b || !err.empty() || !r.contains("exceptionDetails")) return;
+               json details = r["exceptionDetails"];
+               if (!details.is_object()) return;
+               details["url"] = url;
+               details["lineNumber"] = details.value("lineNumber", 0) + base - 1;
+               b->ExceptionThrown({{"exceptionDetails", details}});
+             });
+}
+
+void Browser::StopLoad() { Send("Page.stopLoading", json::object()); }
+
+void Browser::Close() {
+  if (!alive_.exchange(false)) return;
+  Engine& e = Engine::Get();
+  if (DevToolsPipe* pipe = e.Pipe()) {
+    pipe->Send("Page.stopScreencast", json::object(), sessionId_);
+    pipe->Send("Target.closeTarget", {{"targetId", targetId_}});
+  }
+  auto self = shared_from_this();
+  e.PostMain([self] {
+    if (self->delegate_) self->delegate_->OnBeforeClose();
+    Engine::Get().Forget(self.get());
+  });
+}
+
+void Browser::Terminated(int status) {
+  if (!alive_.exchange(false)) return;
+  auto self = shared_from_this();
+  Engine::Get().PostMain([self, status] {
+    if (self->delegate_) self->delegate_->OnRenderProcessTerminated(status);
+  });
+}
+
+namespace {
+
+std::string FirstLine(const std::string& s) {
+  size_t n = s.find('\n');
+  return n == std::string::npos ? s : s.substr(0, n);
+}
+
+std::string RemoteObjectText(const json& o) {
+  if (!o.is_object()) return std::string();
+  auto v = o.find("value");
+  if (v != o.end()) {
+    if (v->is_string()) return v->get<std::string>();
+    return v->dump(-1, ' ', false, json::error_handler_t::replace);
+  }
+  if (o.contains("unserializableValue") && o["unserializableValue"].is_string())
+    return o["unserializableValue"].get<std::string>();
+  if (o.contains("description") && o["description"].is_string())
+    return o["description"].get<std::string>();
+  std::string type = o.value("type", "");
+  return type == "undefined" ? "undefined" : type;
+}
+
+int JsonInt(const json& j, const char* key, int fallback = 0) {
+  auto it = j.find(key);
+  if (it == j.end() || !it->is_number()) return fallback;
+  return it->get<int>();
+}
+
+std::string JsonStr(const json& j, const char* key) {
+  auto it = j.find(key);
+  if (it == j.end() || !it->is_string()) return std::string();
+  return it->get<std::string>();
+}
+
+}  // namespace
+
+void Browser::ConsoleCalled(const json& params) {
+  std::string text;
+  if (params.contains("args") && params["args"].is_array()) {
+    for (const json& a : params["args"]) {
+      if (!text.empty()) text += ' ';
+      text += RemoteObjectText(a);
+    }
+  }
+  std::string source;
+  int line = 0;
+  if (params.contains("stackTrace") && params["stackTrace"].is_object()) {
+    const json& frames = params["stackTrace"]["callFrames"];
+    if (frames.is_array() && !frames.empty() && frames[0].is_object()) {
+      source = JsonStr(frames[0], "url");
+      line = JsonInt(frames[0], "lineNumber") + 1;
+    }
+  }
+  std::weak_ptr<Browser> w = weak_from_this();
+  Engine::Get().PostMain([w, text, source, line] {
+    auto b = w.lock();
+    if (b && b->alive_ && b->delegate_) b->delegate_->OnConsoleMessage(text, source, line);
+  });
+}
+
+void Browser::ExceptionThrown(const json& params) {
+  if (!params.contains("exceptionDetails") || !params["exceptionDetails"].is_object()) return;
+  const json& d = params["exceptionDetails"];
+  std::string head = JsonStr(d, "text");
+  if (head.empty()) head = "Uncaught";
+  std::string what;
+  if (d.contains("exception") && d["exception"].is_object()) {
+    const json& ex = d["exception"];
+    std::string desc = JsonStr(ex, "description");
+    what = desc.empty() ? RemoteObjectText(ex) : FirstLine(desc);
+  }
+  std::string text = what.empty() || head.find(what) != std::string::npos ? head : head + " " + what;
+  std::string source = JsonStr(d, "url");
+  int line = JsonInt(d, "lineNumber") + 1;
+  if (source.empty() && d.contains("stackTrace") && d["stackTrace"].is_object()) {
+    const json& frames = d["stackTrace"]["callFrames"];
+    if (frames.is_array() && !frames.empty() && frames[0].is_object())
+      source = JsonStr(frames[0], "url");
+  }
+  std::weak_ptr<Browser> w = weak_from_this();
+  Engine::Get().PostMain([w, text, source, line] {
+    auto b = w.lock();
+    if (b && b->alive_ && b->delegate_) b->delegate_->OnConsoleMessage(text, source, line);
+  });
+}
+
+void Browser::HandleEvent(const std::string& method, json& params) {
+  Engine& e = Engine::Get();
+  std::weak_ptr<Browser> w = weak_from_this();
+  auto post = [&e, w](auto fn) {
+    e.PostMain([w, fn] {
+      auto b = w.lock();
+      if (b && b->alive_ && b->delegate_) fn(*b->delegate_);
+    });
+  };
+  if (method == "Target.targetInfoChanged") {
+    std::string title = JsonStr(params, "title");
+    {
+      std::lock_guard<std::mutex> lock(framesMutex_);
+      if (title == title_) return;
+      title_ = title;
+    }
+    post([title](BrowserDelegate& d) { d.OnTitleChange(title); });
+  } else if (method == "Page.frameAttached") {
+    FrameIdFor(JsonStr(params, "frameId"));
+  } else if (method == "Page.frameDetached") {
+    std::string f = JsonStr(params, "frameId");
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    auto it = frameIds_.find(f);
+    if (it != frameIds_.end()) {
+      frameNames_.erase(it->second);
+      frameIds_.erase(it);
+    }
+  } else if (method == "Page.frameNavigated") {
+    if (!params.contains("frame") || !params["frame"].is_object()) return;
+    const json& f = params["frame"];
+    std::string devId = JsonStr(f, "id");
+    std::string url = JsonStr(f, "url");
+    bool error = url.rfind("chrome-error:", 0) == 0 || f.contains("unreachableUrl");
+    int64_t fid = FrameIdFor(devId);
+    {
+      std::lock_guard<std::mutex> lock(framesMutex_);
+      if (!f.contains("parentId")) mainFrame_ = devId;
+      errorPage_[devId] = error;
+      if (!error) frameUrls_[fid] = url;
+      frameWindowNames_[fid] = JsonStr(f, "name");
+    }
+    if (error) return;
+    post([fid, url](BrowserDelegate& d) { d.OnAddressChange(fid, url); });
+    post([fid](BrowserDelegate& d) { d.OnLoadStart(fid); });
+  } else if (method == "Page.frameStartedLoading") {
+    std::string devId = JsonStr(params, "frameId");
+    bool main;
+    {
+      std::lock_guard<std::mutex> lock(framesMutex_);
+      main = devId == mainFrame_;
+    }
+    if (main) post([](BrowserDelegate& d) { d.OnLoadingStateChange(true, false, false); });
+  } else if (method == "Page.frameStoppedLoading") {
+    std::string devId = JsonStr(params, "frameId");
+    int64_t fid = FrameIdFor(devId);
+    bool main, error;
+    int status;
+    {
+      std::lock_guard<std::mutex> lock(framesMutex_);
+      main = devId == mainFrame_;
+      error = errorPage_[devId];
+      auto it = docStatus_.find(devId);
+      status = it == docStatus_.end() ? 200 : it->second;
+    }
+    if (!error) post([fid, status](BrowserDelegate& d) { d.OnLoadEnd(fid, status); });
+    if (main) post([](BrowserDelegate& d) { d.OnLoadingStateChange(false, false, false); });
+  } else if (method == "Network.requestWillBeSent") {
+    // Remembered for the failure report of document requests.
+    if (JsonStr(params, "type") != "Document") return;
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    docStatus_.erase(JsonStr(params, "frameId"));
+    docUrls_[JsonStr(params, "requestId")] = params.contains("request") && params["request"].is_object()
+                                                 ? JsonStr(params["request"], "url")
+                                                 : std::string();
+    docFrames_[JsonStr(params, "requestId")] = JsonStr(params, "frameId");
+  } else if (method == "Network.responseReceived") {
+    if (JsonStr(params, "type") != "Document") return;
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    if (params.contains("response") && params["response"].is_object())
+      docStatus_[JsonStr(params, "frameId")] = JsonInt(params["response"], "status", 200);
+  } else if (method == "Network.loadingFinished") {
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    docUrls_.erase(JsonStr(params, "requestId"));
+    docFrames_.erase(JsonStr(params, "requestId"));
+  } else if (method == "Network.loadingFailed" || method == "pv7.loadFailed") {
+    std::string devFrame, url;
+    if (method == "Network.loadingFailed") {
+      if (JsonStr(params, "type") != "Document") return;
+      std::lock_guard<std::mutex> lock(framesMutex_);
+      std::string req = JsonStr(params, "requestId");
+      url = docUrls_[req];
+      devFrame = docFrames_[req];
+      docUrls_.erase(req);
+      docFrames_.erase(req);
+    } else {
+      devFrame = JsonStr(params, "frameId");
+      url = JsonStr(params, "url");
+    }
+    std::string text = JsonStr(params, "errorText");
+    if (params.value("canceled", false) && text.empty()) text = "net::ERR_ABORTED";
+    if (text.empty()) text = "net::ERR_FAILED";
+    int code = NetErrorCode(text);
+    int64_t fid = FrameIdFor(devFrame);
+    {
+      // The same failure can come both from the network and from the navigation's
+      // reply: report it once.
+      std::lock_guard<std::mutex> lock(framesMutex_);
+      uint64_t now = MonotonicMs();
+      if (lastErrorUrl_ == url && lastErrorCode_ == code && lastErrorFrame_ == fid &&
+          now - lastErrorMs_ < 2000)
+        return;
+      lastErrorUrl_ = url;
+      lastErrorCode_ = code;
+      lastErrorFrame_ = fid;
+      lastErrorMs_ = now;
+    }
+    post([fid, code, text, url](BrowserDelegate& d) { d.OnLoadError(fid, code, text, url); });
+  } else if (method == "Runtime.executionContextCreated") {
+    if (!params.contains("context") || !params["context"].is_object()) return;
+    const json& c = params["context"];
+    if (!c.contains("auxData") || !c["auxData"].is_object()) return;
+    const json& aux = c["auxData"];
+    if (!aux.value("isDefault", false)) return;
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    contexts_[JsonStr(aux, "frameId")] = JsonInt(c, "id");
+  } else if (method == "Runtime.executionContextsCleared") {
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    contexts_.clear();
+  } else if (method == "Runtime.consoleAPICalled") {
+    ConsoleCalled(params);
+  } else if (method == "Runtime.exceptionThrown") {
+    ExceptionThrown(params);
+  }
+}
+
+void Browser::HandleFrame(json params) {
+  PaintState& ps = *paint_;
+  int ackId = JsonInt(params, "sessionId");
+  bool ackNow;
+  {
+    std::lock_guard<std::mutex> lock(ps.m);
+    ackNow = !ps.pending;
+    if (!ackNow) {
+      ps.heldAck = true;
+      ps.heldAckId = ackId;
+    }
+  }
+  DevToolsPipe* pipe = Engine::Get().Pipe();
+  // With nothing waiting for the main thread, the next frame may be produced while this
+  // one is decoded; otherwise the acknowledgement waits for the delivery.
+  if (ackNow && pipe) pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, sessionId_);
+  if (!alive_ || !params.contains("data") || !params["data"].is_string()) return;
+  if (!Base64Decode(params["data"].get_ref<const std::string&>(), ps.png)) return;
+  std::shared_ptr<std::vector<uint8_t>> buf;
+  {
+    std::lock_guard<std::mutex> lock(ps.m);
+    for (auto& p : ps.pool)
+      if (p.use_count() == 1 && p != ps.prev && p != ps.pending) {
+        buf = p;
+        break;
+      }
+  }
+  if (!buf) buf = std::make_shared<std::vector<uint8_t>>();
+  int w = 0, h = 0;
+  if (!DecodePngBgra(ps.png.data(), ps.png.size(), *buf, w, h, Engine::Get().Decoder())) return;
+  std::vector<Rect> rects;
+  if (ps.prev && ps.prevW == w && ps.prevH == h)
+    rects = DiffFrames(ps.prev->data(), buf->data(), w, h);
+  else
+    rects.push_back({0, 0, w, h});
+  std::lock_guard<std::mutex> lock(ps.m);
+  if (std::find(ps.pool.begin(), ps.pool.end(), buf) == ps.pool.end() && ps.pool.size() < 4)
+    ps.pool.push_back(buf);
+  if (rects.empty()) return;  // a frame that changed nothing is not delivered
+  ps.prev = buf;
+  ps.prevW = w;
+  ps.prevH = h;
+  if (ps.pending && (ps.pendingW != w || ps.pendingH != h)) ps.pendingRects.clear();
+  if (!ps.pending || ps.pendingW != w || ps.pendingH != h)
+    ps.pendingRects = rects;
+  else
+    UniteRects(ps.pendingRects, rects);
+  ps.pending = buf;
+  ps.pendingW = w;
+  ps.pendingH = h;
+}
+
+bool Browser::DeliverPaint(uint64_t nowUs) {
+  PaintState& ps = *paint_;
+  std::shared_ptr<std::vector<uint8_t>> pixels;
+  std::vector<Rect> rects;
+  int w, h;
+  bool ack;
+  int ackId;
+  {
+    std::lock_guard<std::mutex> lock(ps.m);
+    if (!ps.pending) return false;
+    // Paced to the frame rate; a tick that comes up to 5 ms early still delivers so
+    // that a 10 ms pump reaches the full rate.
+    uint64_t interval = 1000000u / static_cast<unsigned>(options_.frameRate);
+    if (nowUs + 5000 < ps.nextDueUs) return false;
+    ps.nextDueUs = nowUs > ps.nextDueUs + interval ? nowUs + interval : ps.nextDueUs + interval;
+    pixels = std::move(ps.pending);
+    ps.pending.reset();
+    rects.swap(ps.pendingRects);
+    w = ps.pendingW;
+    h = ps.pendingH;
+    ack = ps.heldAck;
+    ackId = ps.heldAckId;
+    ps.heldAck = false;
+  }
+  if (ack)
+    if (DevToolsPipe* pipe = Engine::Get().Pipe())
+      pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, sessionId_);
+  if (alive_ && delegate_) delegate_->OnPaint(rects, pixels->data(), w, h);
+  return true;
+}
+
+void Browser::RequestPaused(json params) {
+  auto info = std::make_shared<RequestInfo>();
+  std::string requestId = JsonStr(params, "requestId");
+  if (params.contains("request") && params["request"].is_object()) {
+    const json& r = params["request"];
+    info->url = JsonStr(r, "url");
+    info->method = JsonStr(r, "method");
+    if (r.contains("headers") && r["headers"].is_object())
+      for (auto it = r["headers"].begin(); it != r["headers"].end(); ++it)
+        if (it->is_string()) info->headers.items.emplace_back(it.key(), it->get<std::string>());
+  }
+  info->resourceType = JsonStr(params, "resourceType");
+  info->frameId = FrameIdFor(JsonStr(params, "frameId"));
+  const HeaderList original = info->headers;
+  const std::string originalUrl = info->url;
+  std::weak_ptr<Browser> w = weak_from_this();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  auto finish = [w, info, requestId, original, originalUrl, done](bool allow) {
+    if (done->exchange(true)) return;
+    DevToolsPipe* pipe = Engine::Get().Pipe();
+    auto b = w.lock();
+    if (!pipe || !b) return;
+    if (!allow) {
+      pipe->Send("Fetch.failRequest", {{"requestId", requestId}, {"errorReason", "Aborted"}},
+                 b->sessionId_);
+      return;
+    }
+    json p = {{"requestId", requestId}};
+    if (info->headers.items != original.items) {
+      json list = json::array();
+      for (auto& [k, v] : info->headers.items) list.push_back({{"name", k}, {"value", v}});
+      p["headers"] = std::move(list);
+    }
+    if (info->url != originalUrl && !info->url.empty()) p["url"] = info->url;
+    pipe->Send("Fetch.continueRequest", std::move(p), b->sessionId_);
+  };
+  int answer = kAnswerContinue;
+  if (alive_ && delegate_) answer = delegate_->OnBeforeResourceLoad(info, finish);
+  if (answer == kAnswerAsync) return;
+  finish(answer != kAnswerCancel);
+}
+
+void Browser::WindowOpen(json params) {
+  bool close = false;
+  if (alive_ && delegate_)
+    close = delegate_->OnBeforePopup(MainFrameId(), JsonStr(params, "url"),
+                                     JsonStr(params, "windowName"),
+                                     params.value("userGesture", false));
+  {
+    std::lock_guard<std::mutex> lock(popupMutex_);
+    popupDecisions_.push_back(close);
+  }
+  ResolvePopups();
+}
+
+void Browser::PopupTargetCreated(const std::string& targetId) {
+  {
+    std::lock_guard<std::mutex> lock(popupMutex_);
+    popupTargets_.push_back(targetId);
+  }
+  ResolvePopups();
+}
+
+void Browser::ResolvePopups() {
+  std::vector<std::string> toClose;
+  {
+    std::lock_guard<std::mutex> lock(popupMutex_);
+    while (!popupDecisions_.empty() && !popupTargets_.empty()) {
+      if (popupDecisions_.front()) toClose.push_back(popupTargets_.front());
+      popupDecisions_.pop_front();
+      popupTargets_.pop_front();
+    }
+  }
+  if (DevToolsPipe* pipe = Engine::Get().Pipe())
+    for (auto& t : toClose) pipe->Send("Target.closeTarget", {{"targetId", t}});
+}
+
+void Browser::UpdateCursor(int x, int y) {
+  {
+    std::lock_guard<std::mutex> lock(cursorMutex_);
+    cursorX_ = x;
+    cursorY_ = y;
+    if (cursorBusy_) {
+      cursorQueued_ = true;
+      return;
+    }
+    cursorBusy_ = true;
+  }
+  DevToolsPipe* pipe = Engine::Get().Pipe();
+  if (!pipe || !alive_) {
+    std::lock_guard<std::mutex> lock(cursorMutex_);
+    cursorBusy_ = false;
+    return;
+  }
+  std::string expr =
+      "(()=>{const e=document.elementFromPoint(" + std::to_string(x) + "," + std::to_string(y) +
+      ");if(!e)return 'auto|';const c=getComputedStyle(e).cursor;let h='';"
+      "if(e.closest('a[href],area[href]'))h='link';"
+      "else if(e.isContentEditable||e.tagName==='TEXTAREA'||(e.tagName==='INPUT'&&"
+      "/^(text|search|email|url|tel|password|number|)$/.test(e.type)))h='text';"
+      "return c+'|'+h;})()";
+  std::weak_ptr<Browser> w = weak_from_this();
+  pipe->Send("Runtime.evaluate", {{"expression", expr}, {"returnByValue", true}, {"silent", true}},
+             sessionId_, [w](const json& r, const std::string& err) {
+               auto b = w.lock();
+               if (!b) return;
+               int type = -1;
+               if (err.empty() && r.contains("result") && r["result"].is_object()) {
+                 std::string v = JsonStr(r["result"], "value");
+                 size_t bar = v.rfind('|');
+                 if (bar != std::string::npos) type = CursorTypeForCss(v.substr(0, bar), v.substr(bar + 1));
+               }
+               bool again, changed = false;
+               int x, y;
+               {
+                 std::lock_guard<std::mutex> lock(b->cursorMutex_);
+                 b->cursorBusy_ = false;
+                 again = b->cursorQueued_;
+                 b->cursorQueued_ = false;
+                 x = b->cursorX_;
+                 y = b->cursorY_;
+                 if (type >= 0 && type != b->lastCursor_) {
+                   b->lastCursor_ = type;
+                   changed = true;
+                 }
+               }
+               if (changed) {
+                 std::weak_ptr<Browser> w2 = b;
+                 Engine::Get().PostMain([w2, type] {
+                   auto b = w2.lock();
+                   if (b && b->alive_ && b->delegate_) b->delegate_->OnCursorChange(type);
+                 });
+               }
+               if (again) b->UpdateCursor(x, y);
+             });
+}
+
+}  // namespace cefeng

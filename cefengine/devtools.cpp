@@ -1,0 +1,152 @@
+#include "devtools.h"
+
+#include <condition_variable>
+
+#include "os_process.h"
+
+namespace cefeng {
+
+DevToolsPipe::DevToolsPipe(int writeFd, int readFd, EventFn onEvent, std::function<void()> onClosed)
+    : writeFd_(writeFd), readFd_(readFd), onEvent_(std::move(onEvent)), onClosed_(std::move(onClosed)) {
+  if (readFd_ >= 0) reader_ = std::thread([this] { ReaderLoop(); });
+}
+
+DevToolsPipe::~DevToolsPipe() { Stop(); }
+
+void DevToolsPipe::Stop() {
+  stopping_ = true;
+  ShutdownFd(readFd_);
+  ShutdownFd(writeFd_);
+  if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
+  {
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    closed_ = true;
+    if (writeFd_ >= 0 && writeFd_ != readFd_) CloseFd(writeFd_);
+    writeFd_ = -1;
+  }
+  FailPending("pipe closed");
+  if (readFd_ >= 0) CloseFd(readFd_);
+  readFd_ = -1;
+}
+
+int DevToolsPipe::Send(const std::string& method, json params, const std::string& sessionId,
+                       ReplyFn onReply) {
+  int id = nextId_++;
+  json msg = {{"id", id}, {"method", method}, {"params", std::move(params)}};
+  if (!sessionId.empty()) msg["sessionId"] = sessionId;
+  std::string text = msg.dump(-1, ' ', false, json::error_handler_t::replace);
+  text.push_back('\0');
+  if (onReply) {
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    pending_[id] = onReply;
+  }
+  bool ok = false;
+  if (!closed_) {
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    ok = writeFd_ >= 0 && WriteAll(writeFd_, text.data(), text.size());
+  }
+  if (!ok && onReply) {
+    ReplyFn fn;
+    {
+      std::lock_guard<std::mutex> lock(pendingMutex_);
+      auto it = pending_.find(id);
+      if (it != pending_.end()) {
+        fn = std::move(it->second);
+        pending_.erase(it);
+      }
+    }
+    if (fn) fn(json(), "pipe closed");
+  }
+  return id;
+}
+
+bool DevToolsPipe::Call(const std::string& method, json params, const std::string& sessionId,
+                        json* result, int timeoutMs, std::string* error) {
+  struct Waiter {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    json result;
+    std::string error;
+  };
+  auto w = std::make_shared<Waiter>();
+  Send(method, std::move(params), sessionId, [w](const json& r, const std::string& e) {
+    std::lock_guard<std::mutex> lock(w->m);
+    w->result = r;
+    w->error = e;
+    w->done = true;
+    w->cv.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(w->m);
+  if (!w->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return w->done; })) {
+    if (error) *error = "timeout";
+    return false;
+  }
+  if (error) *error = w->error;
+  if (result) *result = w->result;
+  return w->error.empty();
+}
+
+void DevToolsPipe::HandleMessage(std::string_view text) {
+  json msg = json::parse(text.begin(), text.end(), nullptr, false);
+  if (msg.is_discarded() || !msg.is_object()) return;
+  auto idIt = msg.find("id");
+  if (idIt != msg.end()) {
+    if (!idIt->is_number_integer()) return;
+    int id = idIt->get<int>();
+    ReplyFn fn;
+    {
+      std::lock_guard<std::mutex> lock(pendingMutex_);
+      auto it = pending_.find(id);
+      if (it == pending_.end()) return;
+      fn = std::move(it->second);
+      pending_.erase(it);
+    }
+    if (!fn) return;
+    auto err = msg.find("error");
+    if (err != msg.end()) {
+      std::string text = "error";
+      if (err->is_object()) {
+        auto m = err->find("message");
+        if (m != err->end() && m->is_string()) text = m->get<std::string>();
+      }
+      if (text.empty()) text = "error";
+      fn(json(), text);
+      return;
+    }
+    auto res = msg.find("result");
+    fn(res != msg.end() && res->is_object() ? *res : json::object(), std::string());
+    return;
+  }
+  auto m = msg.find("method");
+  if (m == msg.end() || !m->is_string()) return;
+  if (!msg.contains("params") || !msg["params"].is_object()) msg["params"] = json::object();
+  auto s = msg.find("sessionId");
+  if (s != msg.end() && !s->is_string()) msg.erase(s);
+  if (onEvent_) onEvent_(msg);
+}
+
+void DevToolsPipe::FailPending(const std::string& why) {
+  std::map<int, ReplyFn> pending;
+  {
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    pending.swap(pending_);
+  }
+  for (auto& [id, fn] : pending)
+    if (fn) fn(json(), why);
+}
+
+void DevToolsPipe::ReaderLoop() {
+  MessageSplitter splitter;
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    long n = ReadSome(readFd_, buf.data(), buf.size());
+    if (n <= 0) break;
+    splitter.Feed(buf.data(), static_cast<size_t>(n), [this](std::string_view m) { HandleMessage(m); });
+  }
+  closed_ = true;
+  FailPending("pipe closed");
+  if (!stopping_ && onClosed_) onClosed_();
+}
+
+}  // namespace cefeng

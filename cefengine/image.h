@@ -1,0 +1,39 @@
+// Screencast frame handling: base64, PNG to BGRA (rows top-down, stride width * 4) and
+// the changed rectangles between two frames.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cefeng {
+
+struct Rect {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const Rect&) const = default;
+};
+
+// Decodes standard base64 (padding optional, whitespace ignored). False on bad input.
+bool Base64Decode(std::string_view in, std::vector<uint8_t>& out);
+
+// The largest frame accepted, in either direction.
+constexpr int kMaxFrameSide = 16384;
+
+enum class PngDecoder { Spng, Deflate };
+
+// Decodes a PNG into BGRA. `out` is resized to width * height * 4. False (and out
+// untouched in size meaning) when the data is not a PNG this decoder accepts.
+bool DecodePngBgra(const uint8_t* data, size_t size, std::vector<uint8_t>& out, int& width,
+                   int& height, PngDecoder decoder = PngDecoder::Deflate);
+
+// Rectangles (horizontal bands) covering every pixel that differs between two frames of
+// the same size; empty when nothing changed.
+std::vector<Rect> DiffFrames(const uint8_t* prev, const uint8_t* next, int width, int height);
+
+// Adds the rectangles of `more` to `into`; when the list grows past maxRects it is
+// replaced by its bounding box.
+void UniteRects(std::vector<Rect>& into, const std::vector<Rect>& more, size_t maxRects = 32);
+
+Rect BoundingBox(const std::vector<Rect>& rects);
+
+}  // namespace cefeng

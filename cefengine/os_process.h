@@ -1,0 +1,49 @@
+// Operating-system services of the engine library: starting the browser process with
+// its DevTools pipe, waiting for it, ending it, and small helpers (temporary folders,
+// clocks, thread identity). All OS headers of the library stay in os_process.cpp.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cefeng {
+
+struct ChildProcess {
+  int pid = -1;
+  int toChild = -1;    // our end of the child's fd 3 (commands)
+  int fromChild = -1;  // our end of the child's fd 4 (replies and events)
+};
+
+// Starts `exe` with `args` (argv[1..]); fd 3 and 4 of the child are connected to the
+// two returned descriptors. The child is killed (SIGKILL) when the calling thread ends
+// and runs in a process group of its own. Returns false with `error` set when the
+// program cannot be started (also when exec fails).
+bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
+                    bool quietOutput, ChildProcess& out, std::string& error);
+
+// Waits up to timeoutMs for the process to end and reaps it. True when it has ended.
+bool WaitForExit(int pid, int timeoutMs);
+// SIGKILL to the process and its process group, then reaps it.
+void KillProcessTree(int pid);
+// True while a process with this id exists (and is not a zombie of ours).
+bool ProcessAlive(int pid);
+
+// Writes all bytes to a descriptor without raising SIGPIPE. False on any error.
+bool WriteAll(int fd, const char* data, size_t size);
+// Reads up to size bytes; returns bytes read, 0 at end of stream, -1 on error.
+long ReadSome(int fd, char* data, size_t size);
+void CloseFd(int fd);
+// Shuts both directions of a socket so that a blocked reader returns.
+void ShutdownFd(int fd);
+
+bool RunningAsRoot();
+std::string GetEnv(const char* name);
+std::string CurrentDirectory();
+std::string MakeTempDir(const std::string& prefix);
+void RemoveTree(const std::string& path);
+bool FileExecutable(const std::string& path);
+uint64_t MonotonicMs();
+uint64_t MonotonicUs();
+uint64_t ThreadCpuUs();
+
+}  // namespace cefeng
