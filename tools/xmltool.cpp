@@ -1,0 +1,139 @@
+// xmltool: load an XML document (text or binary form) and write it back as text,
+// or print its tree.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "xml/xmlSimple.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: xmltool COMMAND [OPTIONS] [FILE]\n"
+    "Reads FILE, or standard input when FILE is absent or '-'.\n"
+    "\n"
+    "  cat  [--preserve-whitespace] [FILE]  load, then save as text to standard output\n"
+    "  dump [--preserve-whitespace] [FILE]  print the tree, one line per node\n"
+    "  --help                               this text\n"
+    "\n"
+    "dump lines: element NAME NAME=TYPE:\"VALUE\"..., text TYPE:\"TEXT\", cdata \"TEXT\",\n"
+    "comment \"TEXT\", pi TARGET \"DATA\" NAME=TYPE:\"VALUE\"...; two spaces of indent per\n"
+    "level. On an error its message is the only line on standard error (exit status 1).\n";
+
+// Standard output as a stream.
+
+std::string Quote(std::string_view s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 32 || c > 126) {
+          char buf[8];
+          std::snprintf(buf, sizeof(buf), "\\x%02X", c);
+          out += buf;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void DumpAttrs(const TXmlNode& node, std::string& out) {
+  for (int i = 0; i < node.GetAttrCount(); ++i) {
+    const TXmlAttrData& a = node.GetAttr(i);
+    out += " " + *a.name + "=" + std::to_string(node.GetAttrType(a.name)) + ":" +
+           Quote(a.value.ToText());
+  }
+}
+
+void Dump(const TXmlNode& node, int depth, std::string& out) {
+  TXmlNodeList* list = node.ChildrenOrNull();
+  if (!list) return;
+  for (int i = 0; i < list->GetCount(); ++i) {
+    TXmlNode* n = list->Item(i);
+    out.append(size_t(depth) * 2, ' ');
+    switch (n->GetNodeType()) {
+      case 1:
+        out += "element " + n->GetNodeName();
+        DumpAttrs(*n, out);
+        break;
+      case 2: out += "text " + std::to_string(n->GetDataType()) + ":" + Quote(n->GetText()); break;
+      case 3: out += "cdata " + Quote(n->GetText()); break;
+      case 5: out += "comment " + Quote(n->GetText()); break;
+      case 4:
+        out += "pi " + n->GetNodeName() + " " + Quote(n->GetText());
+        DumpAttrs(*n, out);
+        break;
+      default: out += "node " + n->GetNodeName(); break;
+    }
+    out += '\n';
+    Dump(*n, depth + 1, out);
+  }
+}
+
+IXmlDocument Load(const std::string& file, bool preserve) {
+  std::string bytes;
+  if (file.empty() || file == "-") {
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), stdin)) > 0) bytes.append(buf, n);
+  } else {
+    TFileStream in(file, TFileMode::fmOpenRead);
+    bytes.resize(size_t(in.GetSize()));
+    in.ReadBuffer(bytes.data(), int64_t(bytes.size()));
+  }
+  TStringStream stream(bytes);
+  IXmlDocument doc = new TXmlDocument();
+  doc->SetPreserveWhiteSpace(preserve);
+  doc->LoadFromStream(stream);
+  return doc;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::string command = argv[1];
+  bool preserve = false;
+  std::string file;
+  for (int i = 2; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--preserve-whitespace")) preserve = true;
+    else if (file.empty()) file = argv[i];
+    else {
+      std::fprintf(stderr, "xmltool: unexpected argument %s\n", argv[i]);
+      return 2;
+    }
+  }
+  if (command != "cat" && command != "dump") {
+    std::fprintf(stderr, "xmltool: unknown command %s (see --help)\n", command.c_str());
+    return 2;
+  }
+  try {
+    IXmlDocument doc = Load(file, preserve);
+    if (command == "cat") {
+      TMemoryStream out;
+      doc->SaveToStream(out);
+      std::fwrite(out.Memory(), 1, size_t(out.GetSize()), stdout);
+    } else {
+      std::string out;
+      Dump(*doc, 0, out);
+      std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+    return 0;
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "%s\n", e.Message().c_str());
+    return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }
