@@ -339,7 +339,7 @@ std::shared_ptr<Browser> Engine::CreateBrowser(std::shared_ptr<BrowserDelegate> 
       !(delegate && delegate->GetRootScreenRect(rect) && rect.width > 0 && rect.height > 0))
     rect = {0, 0, 800, 600};
   b->ApplyViewSize(rect.width, rect.height);
-  pipe_->Call("Page.startScreencast", {{"format", "png"}, {"everyNthFrame", 1}}, s, nullptr, 10000);
+  b->StartScreencast();
   if (!url.empty()) b->LoadUrl(0, url);
   std::weak_ptr<Browser> w = b;
   PostMain([w] {
@@ -409,6 +409,19 @@ void Browser::ApplyViewSize(int w, int h) {
   height_ = h;
   Send("Emulation.setDeviceMetricsOverride",
        {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
+  // The screencast keeps the frame size it started with: start it again at the new size.
+  if (screencasting_) {
+    Send("Page.stopScreencast", json::object());
+    StartScreencast();
+  }
+}
+
+void Browser::StartScreencast() {
+  screencasting_ = true;
+  Send("Page.startScreencast", {{"format", "png"},
+                                {"everyNthFrame", 1},
+                                {"maxWidth", width_.load()},
+                                {"maxHeight", height_.load()}});
 }
 
 void Browser::WasResized() {
@@ -865,7 +878,18 @@ void Browser::RequestPaused(json params) {
       p["headers"] = std::move(list);
     }
     if (info->url != originalUrl && !info->url.empty()) p["url"] = info->url;
-    pipe->Send("Fetch.continueRequest", std::move(p), b->sessionId_);
+    bool changed = p.size() > 1;
+    std::string session = b->sessionId_;
+    // A change Chromium refuses must not leave the request paused for ever: it then
+    // goes on unchanged.
+    pipe->Send("Fetch.continueRequest", std::move(p), session,
+               [requestId, session, changed](const json&, const std::string& err) {
+                 if (err.empty() || !changed) return;
+                 if (!GetEnv("PV7_CHROMIUM_LOG").empty())
+                   fprintf(stderr, "Fetch.continueRequest: %s\n", err.c_str());
+                 if (DevToolsPipe* pipe = Engine::Get().Pipe())
+                   pipe->Send("Fetch.continueRequest", {{"requestId", requestId}}, session);
+               });
   };
   int answer = kAnswerContinue;
   if (alive_ && delegate_) answer = delegate_->OnBeforeResourceLoad(info, finish);

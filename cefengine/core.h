@@ -209,6 +209,8 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::string DevToolsFrame(int64_t id);
   void Send(const std::string& method, json params);
   void ApplyViewSize(int w, int h);
+  void StartScreencast();
+  std::atomic<bool> screencasting_{false};
   void RequestPaused(json params);
   void WindowOpen(json params);
   void ConsoleCalled(const json& params);

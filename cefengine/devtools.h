@@ -24,6 +24,7 @@ class MessageSplitter {
     size_t start = 0;
     for (size_t i = 0; i < size; ++i) {
       if (data[i] != 0) continue;
+      if (!overflow_ && buf_.size() + (i - start) > limit_) overflow_ = true;
       if (!overflow_) {
         if (buf_.empty()) {
           onMessage(std::string_view(data + start, i - start));

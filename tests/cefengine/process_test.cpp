@@ -1,0 +1,133 @@
+// Chromium never outlives the host: after cef_shutdown, after SIGKILL, after _exit.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core.h"
+#include "os_process.h"
+
+namespace {
+
+// Ids of the processes whose command line mentions `needle`.
+std::vector<int> ProcessesWith(const std::string& needle) {
+  std::vector<int> pids;
+  DIR* d = opendir("/proc");
+  if (!d) return pids;
+  while (dirent* e = readdir(d)) {
+    int pid = atoi(e->d_name);
+    if (pid <= 0 || pid == getpid()) continue;
+    std::ifstream f("/proc/" + std::string(e->d_name) + "/cmdline", std::ios::binary);
+    std::string cmd((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (cmd.find(needle) != std::string::npos && cefeng::ProcessAlive(pid)) pids.push_back(pid);
+  }
+  closedir(d);
+  return pids;
+}
+
+bool GoneWithin(const std::string& needle, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (ProcessesWith(needle).empty()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return ProcessesWith(needle).empty();
+}
+
+// Starts the victim host with its own temporary folder; returns its pid, the pipe
+// to its stdin and the folder name its Chromium runs with.
+struct Victim {
+  int pid = -1;
+  int input = -1;
+  std::string tag;
+};
+
+Victim StartVictim() {
+  Victim v;
+  const char* exe = getenv("PV7_VICTIM");
+  EXPECT_NE(exe, nullptr);
+  if (!exe) return v;
+  v.tag = "pv7-victim-" + std::to_string(getpid()) + "-" + std::to_string(rand());
+  int in[2], out[2];
+  EXPECT_EQ(pipe(in), 0);
+  EXPECT_EQ(pipe(out), 0);
+  std::string dir = "/tmp/" + v.tag;
+  EXPECT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[1]);
+    close(out[0]);
+    setenv("TMPDIR", dir.c_str(), 1);
+    execl(exe, exe, nullptr);
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  char buf[16] = {};
+  ssize_t n = read(out[0], buf, 6);
+  close(out[0]);
+  EXPECT_EQ(n, 6);
+  EXPECT_EQ(std::string(buf, 5), "ready");
+  v.pid = pid;
+  v.input = in[1];
+  return v;
+}
+
+}  // namespace
+
+TEST(CefEngineProcess, NoChromiumLeftAfterShutdown) {
+  cefeng::EngineOptions o;
+  std::string error;
+  cefeng::Engine& e = cefeng::Engine::Get();
+  ASSERT_TRUE(e.Start(o, error)) << error;
+  std::string dir = e.UserDataDir();
+  ASSERT_FALSE(ProcessesWith(dir).empty());
+  auto start = std::chrono::steady_clock::now();
+  e.Shutdown();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+  EXPECT_TRUE(GoneWithin(dir, 3000));
+  // A second start after shutdown works too.
+  ASSERT_TRUE(e.Start(o, error)) << error;
+  e.Shutdown();
+}
+
+TEST(CefEngineProcess, NoChromiumLeftAfterHostKilledOrExited) {
+  for (bool kill9 : {true, false}) {
+    Victim v = StartVictim();
+    ASSERT_GT(v.pid, 0);
+    ASSERT_FALSE(ProcessesWith(v.tag).empty());
+    if (kill9)
+      kill(v.pid, SIGKILL);
+    else
+      close(v.input);  // the victim ends with _exit, no shutdown
+    waitpid(v.pid, nullptr, 0);
+    if (kill9) close(v.input);
+    EXPECT_TRUE(GoneWithin(v.tag, 5000)) << (kill9 ? "SIGKILL" : "_exit");
+    EXPECT_EQ(system(("rm -rf /tmp/" + v.tag).c_str()), 0);
+  }
+}
+
+TEST(CefEngineProcess, MissingExecutableFailsAtOnce) {
+  cefeng::EngineOptions o;
+  o.executable = "/nonexistent/chromium";
+  std::string error;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(cefeng::Engine::Get().Start(o, error));
+  EXPECT_NE(error.find("/nonexistent/chromium"), std::string::npos) << error;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // A program that starts but never answers on the pipe: the start gives up.
+  o.executable = "/bin/sleep";
+  o.extraArgs = {"30"};
+  o.startTimeoutMs = 1000;
+  EXPECT_FALSE(cefeng::Engine::Get().Start(o, error));
+}
