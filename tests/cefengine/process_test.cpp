@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,4 +132,51 @@ TEST(CefEngineProcess, MissingExecutableFailsAtOnce) {
   o.extraArgs = {"30"};
   o.startTimeoutMs = 1000;
   EXPECT_FALSE(cefeng::Engine::Get().Start(o, error));
+}
+
+namespace {
+
+struct CrashDelegate : cefeng::BrowserDelegate {
+  std::atomic<int> terminated{0};
+  std::atomic<int> paints{0};
+  void OnRenderProcessTerminated(int) override { terminated++; }
+  void OnPaint(const std::vector<cefeng::Rect>&, const uint8_t*, int, int) override { paints++; }
+};
+
+bool Pump(const std::function<bool()>& pred, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    cefeng::Engine::Get().DoWork();
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
+
+}  // namespace
+
+TEST(CefEngineProcess, ChromiumDyingIsReportedAndLaterCallsDoNothing) {
+  cefeng::Engine& e = cefeng::Engine::Get();
+  std::string error;
+  ASSERT_TRUE(e.Start(cefeng::EngineOptions(), error)) << error;
+  auto d = std::make_shared<CrashDelegate>();
+  auto b = e.CreateBrowser(d, cefeng::BrowserOptions(), "data:text/html,<body bgcolor=red>");
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(Pump([&] { return d->paints > 0; }, 10000));
+  std::string dir = e.UserDataDir();
+  kill(e.ChromiumPid(), SIGKILL);
+  ASSERT_TRUE(Pump([&] { return d->terminated == 1; }, 5000));
+  EXPECT_TRUE(e.Crashed());
+  EXPECT_FALSE(b->Valid());
+  // The browser's operations are now harmless no-ops.
+  b->LoadUrl(0, "about:blank");
+  b->SendMouseClick({1, 1, 0}, 0, false, 1);
+  b->ExecuteJavaScript(0, "1", "", 1);
+  b->WasResized();
+  b->Close();
+  EXPECT_EQ(e.CreateBrowser(d, cefeng::BrowserOptions(), ""), nullptr);
+  Pump([] { return false; }, 100);
+  EXPECT_EQ(d->terminated, 1);
+  e.Shutdown();
+  EXPECT_TRUE(GoneWithin(dir, 3000));
 }
