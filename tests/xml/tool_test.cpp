@@ -1,0 +1,52 @@
+// xmltool as a black box: real processes, real files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct TResult {
+  int status;
+  std::string out;
+};
+
+TResult RunTool(const std::string& args, const std::string& input) {
+  std::string in = ::testing::TempDir() + "/xmltool_in.xml";
+  std::ofstream(in, std::ios::binary) << input;
+  std::string cmd = std::string(PV7_BIN_DIR) + "/xmltool " + args + " " + in + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+  int status = pclose(p);
+  return {WEXITSTATUS(status), out};
+}
+
+}  // namespace
+
+TEST(XmlTool, CatFormatsAndReportsErrors) {
+  TResult r = RunTool("cat", "<r><a>x</a></r>");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\r\n<r>\r\n\t<a>x</a>\r\n</r>");
+  r = RunTool("cat --preserve-whitespace", "<r> <a>x</a></r>");
+  EXPECT_EQ(r.out, "<r> <a>x</a></r>");
+  r = RunTool("cat", "<a>x</b>");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Text \"a\" expected at [1:7]\n");
+}
+
+TEST(XmlTool, DumpPrintsTheTree) {
+  TResult r = RunTool("dump", "<?xml version=\"1.0\"?><r k=\"v\\\"><!--c\t--><a>x\xC3\xA9</a><![CDATA[d]]><?p q?></r>");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "pi xml \"\" version=256:\"1.0\"\n"
+            "element r k=256:\"v\\\\\"\n"
+            "  comment \"c\"\n"
+            "  element a\n"
+            "    text 256:\"x\\xE9\"\n"
+            "  cdata \"d\"\n"
+            "  pi p \" q\"\n");
+}
