@@ -84,7 +84,8 @@ TEST(DrawPort, AllSwitchFormsAndFallbacks) {
 }
 
 TEST(Settings, ConfigureEngineChangesExactlyFour) {
-  const cef_settings_t before = FillCefSettings(TCefSettingsDefaults{});
+  const TCefSettingsDefaults fresh;  // the record only views its strings
+  const cef_settings_t before = FillCefSettings(fresh);
   EXPECT_EQ(before.single_process, 1);
   EXPECT_EQ(before.persist_session_cookies, 0);
   EXPECT_EQ(before.cache_path.length, 0u);
