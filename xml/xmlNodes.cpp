@@ -535,8 +535,10 @@ void TXmlDocument::SetText(std::string_view text) {
 IXmlElement TXmlDocument::DocumentElement() const {
   TXmlNodeList* list = ChildrenOrNull();
   if (!list) return nullptr;
-  for (int i = 0; i < list->GetCount(); ++i)
-    if (typeid(*list->Item(i)) == typeid(TXmlElement)) return static_cast<TXmlElement*>(list->Item(i));
+  for (int i = 0; i < list->GetCount(); ++i) {
+    TXmlNode* n = list->Item(i);
+    if (typeid(*n) == typeid(TXmlElement)) return static_cast<TXmlElement*>(n);
+  }
   return nullptr;
 }
 

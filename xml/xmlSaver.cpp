@@ -165,7 +165,8 @@ void TXmlElement::WriteTo(TXmlSaver& saver) const {
     ++saver.depth;
     WriteChildren(saver, *this);
     --saver.depth;
-    if (list->GetCount() > 1 || typeid(*list->Item(0)) == typeid(TXmlElement)) WritePrefix(saver);
+    const TXmlNode* first = list->Item(0);
+    if (list->GetCount() > 1 || typeid(*first) == typeid(TXmlElement)) WritePrefix(saver);
     saver.Write("</");
     saver.Write(*GetNodeNameID());
     saver.Write(">");
