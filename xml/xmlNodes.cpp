@@ -35,47 +35,58 @@ TXmlNameTable::TXmlNameTable(int bucketCount) : FBuckets(size_t(std::max(bucketC
   InternPredefined();
 }
 
+// The predefined names are stored once for all tables: every table of the
+// process gives them the same ids, which keeps a new document cheap.
+namespace {
+const std::string kPredefinedStore[6] = {kPredefinedNames[0], kPredefinedNames[1],
+                                         kPredefinedNames[2], kPredefinedNames[3],
+                                         kPredefinedNames[4], kPredefinedNames[5]};
+}  // namespace
+
 void TXmlNameTable::InternPredefined() {
-  for (int i = 0; i < 6; ++i) FPredefined[i] = GetID(kPredefinedNames[i]);
+  for (int i = 0; i < 6; ++i) {
+    const uint32_t h = NameHash(kPredefinedStore[i]);
+    auto& bucket = FBuckets[h % FBuckets.size()];
+    GrowFor(bucket);
+    bucket.push_back({h, &kPredefinedStore[i]});
+    FPredefined[i] = &kPredefinedStore[i];
+  }
 }
 
 TXmlNameId TXmlNameTable::Find(std::string_view name) const {
   if (name.empty()) return nullptr;
   const uint32_t h = NameHash(name);
-  const TBucket& b = FBuckets[h % FBuckets.size()];
-  for (size_t i = 0; i < b.hashes.size(); ++i)
-    if (b.hashes[i] == h && *b.names[i] == name) return b.names[i];
+  for (const TEntry& e : FBuckets[h % FBuckets.size()])
+    if (e.hash == h && *e.name == name) return e.name;
   return nullptr;
+}
+
+TXmlNameId TXmlNameTable::Store(std::vector<TEntry>& bucket, uint32_t hash,
+                                std::string_view name) {
+  FStorage.emplace_back(name);
+  GrowFor(bucket);
+  bucket.push_back({hash, &FStorage.back()});
+  return &FStorage.back();
 }
 
 TXmlNameId TXmlNameTable::GetID(std::string_view name) {
   if (name.empty()) return nullptr;
   const uint32_t h = NameHash(name);
-  TBucket& b = FBuckets[h % FBuckets.size()];
-  for (size_t i = 0; i < b.hashes.size(); ++i)
-    if (b.hashes[i] == h && *b.names[i] == name) return b.names[i];
-  FStorage.emplace_back(name);
-  GrowFor(b.names);
-  GrowFor(b.hashes);
-  b.names.push_back(&FStorage.back());
-  b.hashes.push_back(h);
-  return &FStorage.back();
+  auto& bucket = FBuckets[h % FBuckets.size()];
+  for (const TEntry& e : bucket)
+    if (e.hash == h && *e.name == name) return e.name;
+  return Store(bucket, h, name);
 }
 
 TXmlNameId TXmlNameTable::FindByHash(uint32_t hash) const {
-  const TBucket& b = FBuckets[hash % FBuckets.size()];
-  for (size_t i = 0; i < b.hashes.size(); ++i)
-    if (b.hashes[i] == hash) return b.names[i];
+  for (const TEntry& e : FBuckets[hash % FBuckets.size()])
+    if (e.hash == hash) return e.name;
   return nullptr;
 }
 
 void TXmlNameTable::Clear() {
-  for (TBucket& b : FBuckets) {
-    b.names.clear();
-    b.hashes.clear();
-  }
-  // Re-interning finds no entry, so the predefined names get fresh stored copies;
-  // the old copies stay valid for any node that still points at them.
+  // Stored texts stay allocated, so ids held by nodes elsewhere never dangle.
+  for (auto& bucket : FBuckets) bucket.clear();
   InternPredefined();
 }
 

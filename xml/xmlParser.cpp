@@ -60,6 +60,27 @@ class TXmlSource {
     return true;
   }
 
+  // Appends characters up to the first stop character (or end of input) to `out`;
+  // the lookahead is then the stop character. In decoding mode whole runs are
+  // taken from the block at once.
+  template <class Stop>
+  void ReadRun(std::string& out, Stop stop) {
+    while (!FEof && !stop(FCur)) {
+      out.push_back(char(FCur));
+      if (FCodePage != 0) {
+        const int start = FPos;
+        int i = start;
+        while (i < FCount && !stop(static_cast<unsigned char>(FBuf[i]))) ++i;
+        if (i > start) {
+          out.append(FBuf + start, size_t(i - start));
+          CountSpan(start, i);
+          FPos = i;
+        }
+      }
+      Advance();
+    }
+  }
+
   void SkipWhitespace() {
     while (!FEof && FCur <= 32) Advance();
   }
@@ -89,9 +110,7 @@ class TXmlSource {
   // Appends a name to `out`; raises unless it starts with a letter or "_".
   void ReadName(std::string& out) {
     if (FEof || !kNameChars.start[FCur]) Fail("Name must start with letter or \"_\"");
-    do {
-      out.push_back(char(FCur));
-    } while (Advance() && kNameChars.part[FCur]);
+    ReadRun(out, [](unsigned char c) { return !kNameChars.part[c]; });
   }
 
   // The characters before the first occurrence of the terminator, which is consumed.
@@ -153,6 +172,18 @@ class TXmlSource {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+  }
+
+  // Line and column after reading FBuf[from, to).
+  void CountSpan(int from, int to) {
+    for (int i = to - 1; i >= from; --i) {
+      if (FBuf[i] == '\n') {
+        for (int k = from; k <= i; ++k) FLine += FBuf[k] == '\n';
+        FCol = to - 1 - i;
+        return;
+      }
+    }
+    FCol += to - from;
   }
 
   bool SetEof() {
@@ -294,12 +325,8 @@ class TXmlParser {
   void ReadTextRun(TXmlNode& parent) {
     FText.clear();
     while (!FSrc.Eof() && FSrc.Cur() != '<') {
-      if (FSrc.Cur() == '&') {
-        FText.push_back(FSrc.ReadReference(FName));
-      } else {
-        FText.push_back(char(FSrc.Cur()));
-        FSrc.Advance();
-      }
+      if (FSrc.Cur() == '&') FText.push_back(FSrc.ReadReference(FName));
+      FSrc.ReadRun(FText, [](unsigned char c) { return c == '<' || c == '&'; });
     }
     std::string_view text = FText;
     if (!FPreserve) {
@@ -365,8 +392,8 @@ class TXmlParser {
       if (c == '&') {
         FValue.push_back(FSrc.ReadReference(FName));
       } else {
-        FValue.push_back(char(c));
-        FSrc.Advance();
+        const unsigned char q = static_cast<unsigned char>(quote);
+        FSrc.ReadRun(FValue, [q](unsigned char ch) { return ch == q || ch == '<' || ch == '&'; });
       }
     }
     FSrc.Advance();

@@ -89,6 +89,12 @@ void WriteEscaped(TXmlSaver& saver, std::string_view text) {
   if (start < text.size()) saver.Write(text.substr(start));
 }
 
+// A value's text, escaped; strings are written without a copy.
+void WriteValue(TXmlSaver& saver, const TXmlVariant& value) {
+  if (value.Type() == varString) WriteEscaped(saver, value.AsStringRaw());
+  else WriteEscaped(saver, FormatValue(value));
+}
+
 void WritePrefix(TXmlSaver& saver) {
   if (!saver.formatted) return;
   static const std::string kTabs(64, '\t');
@@ -103,7 +109,7 @@ void WriteAttrs(TXmlSaver& saver, const TXmlNode& node) {
     saver.Write(" ");
     saver.Write(*a.name);
     saver.Write("=\"");
-    WriteEscaped(saver, FormatValue(a.value));
+    WriteValue(saver, a.value);
     saver.Write("\"");
   }
 }
@@ -174,14 +180,14 @@ void TXmlElement::WriteTo(TXmlSaver& saver) const {
     saver.Write("/>");
   } else {
     saver.Write(">");
-    WriteEscaped(saver, FormatValue(RawValue()));
+    WriteValue(saver, RawValue());
     saver.Write("</");
     saver.Write(*GetNodeNameID());
     saver.Write(">");
   }
 }
 
-void TXmlText::WriteTo(TXmlSaver& saver) const { WriteEscaped(saver, FormatValue(FValue)); }
+void TXmlText::WriteTo(TXmlSaver& saver) const { WriteValue(saver, FValue); }
 void TXmlCDATASection::WriteTo(TXmlSaver& saver) const { saver.Write(CDATAText(FData)); }
 void TXmlComment::WriteTo(TXmlSaver& saver) const {
   saver.Write("<!--");

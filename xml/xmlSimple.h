@@ -177,9 +177,12 @@ class TXmlNameTable : public TXmlBase {
   void Clear();
 
   int BucketCount() const { return int(FBuckets.size()); }
-  // Bucket i's names in insertion order (the binary writer walks them).
-  const std::vector<TXmlNameId>& BucketNames(int i) const { return FBuckets[size_t(i)].names; }
-  const std::vector<uint32_t>& BucketHashes(int i) const { return FBuckets[size_t(i)].hashes; }
+  // Bucket i's hashes and names in insertion order (the binary writer walks them).
+  struct TEntry {
+    uint32_t hash;
+    TXmlNameId name;
+  };
+  const std::vector<TEntry>& Bucket(int i) const { return FBuckets[size_t(i)]; }
 
   static uint32_t NameHash(std::string_view name);
 
@@ -192,13 +195,10 @@ class TXmlNameTable : public TXmlBase {
   TXmlNameId EncodingName() const { return FPredefined[5]; }
 
  private:
-  struct TBucket {
-    std::vector<TXmlNameId> names;
-    std::vector<uint32_t> hashes;
-  };
   void InternPredefined();
+  TXmlNameId Store(std::vector<TEntry>& bucket, uint32_t hash, std::string_view name);
 
-  std::vector<TBucket> FBuckets;
+  std::vector<std::vector<TEntry>> FBuckets;
   std::deque<std::string> FStorage;  // stable addresses: the ids
   TXmlNameId FPredefined[6] = {};
 };
