@@ -45,5 +45,6 @@ bool FileExecutable(const std::string& path);
 uint64_t MonotonicMs();
 uint64_t MonotonicUs();
 uint64_t ThreadCpuUs();
+uint64_t ProcessCpuUs();
 
 }  // namespace cefeng

@@ -1,0 +1,7 @@
+# The engine library against a plain DevTools client of the same Chromium.
+add_executable(engine_bench ${CMAKE_CURRENT_LIST_DIR}/engine_bench.cpp
+  ${PROJECT_SOURCE_DIR}/tests/cefengine/http_server.cpp)
+target_include_directories(engine_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/cefengine)
+target_compile_options(engine_bench PRIVATE -O2)
+target_link_libraries(engine_bench PRIVATE pv7_cefcore Threads::Threads)
+pv7_warnings(engine_bench)
