@@ -210,3 +210,130 @@ bool TCustomChromiumOSR::doOnProcessMessageReceived(const TBrowserRef& b, cef_pr
   if (auto ev = OnProcessMessageReceived) ev(this, b, src, m, result);
   return result;
 }
+
+void TCustomChromiumOSR::doOnTakeFocus(const TBrowserRef& browser, bool next) {
+  if (auto ev = OnTakeFocus) ev(this, browser, next);
+}
+bool TCustomChromiumOSR::doOnSetFocus(const TBrowserRef& browser, cef_focus_source_t source) {
+  bool result = false;
+  if (auto ev = OnSetFocus) ev(this, browser, source, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnGotFocus(const TBrowserRef& browser) {
+  if (auto ev = OnGotFocus) ev(this, browser);
+}
+bool TCustomChromiumOSR::doOnPreKeyEvent(const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent, bool& isKeyboardShortcut) {
+  bool result = false;
+  if (auto ev = OnPreKeyEvent) ev(this, browser, event, osEvent, isKeyboardShortcut, result);
+  return result;
+}
+bool TCustomChromiumOSR::doOnKeyEvent(const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent) {
+  bool result = false;
+  if (auto ev = OnKeyEvent) ev(this, browser, event, osEvent, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnFavIconUrlChange(const TBrowserRef& browser, cef_string_list_t iconUrls) {
+  if (auto ev = OnFavIconUrlChange) ev(this, browser, iconUrls);
+}
+void TCustomChromiumOSR::doOnFullScreenModeChange(const TBrowserRef& browser, bool fullscreen) {
+  if (auto ev = OnFullScreenModeChange) ev(this, browser, fullscreen);
+}
+bool TCustomChromiumOSR::doOnTooltip(const TBrowserRef& browser, std::u16string& text) {
+  bool result = false;
+  if (auto ev = OnTooltip) ev(this, browser, text, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnStatusMessage(const TBrowserRef& browser, const std::u16string& value) {
+  if (auto ev = OnStatusMessage) ev(this, browser, value);
+}
+bool TCustomChromiumOSR::doOnJsdialog(const TBrowserRef& browser, const std::u16string& originUrl, const std::u16string& acceptLang, cef_jsdialog_type_t dialogType, const std::u16string& messageText, const std::u16string& defaultPromptText, const TCefRef<cef_jsdialog_callback_t>& callback, bool& suppressMessage) {
+  bool result = false;
+  if (auto ev = OnJsdialog) ev(this, browser, originUrl, acceptLang, dialogType, messageText, defaultPromptText, callback, suppressMessage, result);
+  return result;
+}
+bool TCustomChromiumOSR::doOnBeforeUnloadDialog(const TBrowserRef& browser, const std::u16string& messageText, bool isReload, const TCefRef<cef_jsdialog_callback_t>& callback) {
+  bool result = false;
+  if (auto ev = OnBeforeUnloadDialog) ev(this, browser, messageText, isReload, callback, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnResetDialogState(const TBrowserRef& browser) {
+  if (auto ev = OnResetDialogState) ev(this, browser);
+}
+void TCustomChromiumOSR::doOnDialogClosed(const TBrowserRef& browser) {
+  if (auto ev = OnDialogClosed) ev(this, browser);
+}
+bool TCustomChromiumOSR::doOnOpenUrlFromTab(const TBrowserRef& browser, const TFrameRef& frame, const std::u16string& targetUrl, cef_window_open_disposition_t targetDisposition, bool userGesture) {
+  bool result = false;
+  if (auto ev = OnOpenUrlFromTab) ev(this, browser, frame, targetUrl, targetDisposition, userGesture, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnResourceRedirect(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, std::u16string& newUrl) {
+  if (auto ev = OnResourceRedirect) ev(this, browser, frame, request, newUrl);
+}
+bool TCustomChromiumOSR::doOnResourceResponse(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, const TCefRef<cef_response_t>& response) {
+  bool result = false;
+  if (auto ev = OnResourceResponse) ev(this, browser, frame, request, response, result);
+  return result;
+}
+bool TCustomChromiumOSR::doOnGetAuthCredentials(const TBrowserRef& browser, const TFrameRef& frame, bool isProxy, const std::u16string& host, int port, const std::u16string& realm, const std::u16string& scheme, const TCefRef<cef_auth_callback_t>& callback) {
+  bool result = false;
+  if (auto ev = OnGetAuthCredentials) ev(this, browser, frame, isProxy, host, port, realm, scheme, callback, result);
+  return result;
+}
+bool TCustomChromiumOSR::doOnQuotaRequest(const TBrowserRef& browser, const std::u16string& originUrl, int64_t newSize, const TRequestCallbackRef& callback) {
+  bool result = false;
+  if (auto ev = OnQuotaRequest) ev(this, browser, originUrl, newSize, callback, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnProtocolExecution(const TBrowserRef& browser, const std::u16string& url, bool& allowOsExecution) {
+  if (auto ev = OnProtocolExecution) ev(this, browser, url, allowOsExecution);
+}
+void TCustomChromiumOSR::doOnPluginCrashed(const TBrowserRef& browser, const std::u16string& pluginPath) {
+  if (auto ev = OnPluginCrashed) ev(this, browser, pluginPath);
+}
+void TCustomChromiumOSR::doOnBeforeContextMenu(const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, const TCefRef<cef_menu_model_t>& model) {
+  if (auto ev = OnBeforeContextMenu) ev(this, browser, frame, params, model);
+}
+bool TCustomChromiumOSR::doOnContextMenuCommand(const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, int commandId, cef_event_flags_t eventFlags) {
+  bool result = false;
+  if (auto ev = OnContextMenuCommand) ev(this, browser, frame, params, commandId, eventFlags, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnContextMenuDismissed(const TBrowserRef& browser, const TFrameRef& frame) {
+  if (auto ev = OnContextMenuDismissed) ev(this, browser, frame);
+}
+bool TCustomChromiumOSR::doOnFileDialog(const TBrowserRef& browser, cef_file_dialog_mode_t mode, const std::u16string& title, const std::u16string& defaultFileName, cef_string_list_t acceptTypes, const TCefRef<cef_file_dialog_callback_t>& callback) {
+  bool result = false;
+  if (auto ev = OnFileDialog) ev(this, browser, mode, title, defaultFileName, acceptTypes, callback, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnBeforeDownload(const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const std::u16string& suggestedName, const TCefRef<cef_before_download_callback_t>& callback) {
+  if (auto ev = OnBeforeDownload) ev(this, browser, downloadItem, suggestedName, callback);
+}
+void TCustomChromiumOSR::doOnDownloadUpdated(const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const TCefRef<cef_download_item_callback_t>& callback) {
+  if (auto ev = OnDownloadUpdated) ev(this, browser, downloadItem, callback);
+}
+bool TCustomChromiumOSR::doOnRequestGeolocationPermission(const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId, const TCefRef<cef_geolocation_callback_t>& callback) {
+  bool result = false;
+  if (auto ev = OnRequestGeolocationPermission) ev(this, browser, requestingUrl, requestId, callback, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnCancelGeolocationPermission(const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId) {
+  if (auto ev = OnCancelGeolocationPermission) ev(this, browser, requestingUrl, requestId);
+}
+bool TCustomChromiumOSR::doOnDragEnter(const TBrowserRef& browser, const TCefRef<cef_drag_data_t>& dragData, cef_drag_operations_mask_t mask) {
+  bool result = false;
+  if (auto ev = OnDragEnter) ev(this, browser, dragData, mask, result);
+  return result;
+}
+void TCustomChromiumOSR::doOnDraggableRegionsChanged(const TBrowserRef& browser, size_t regionsCount, const cef_draggable_region_t* regions) {
+  if (auto ev = OnDraggableRegionsChanged) ev(this, browser, regionsCount, regions);
+}
+void TCustomChromiumOSR::doOnFindResult(const TBrowserRef& browser, int identifier, int count, const cef_rect_t* selectionRect, int activeMatchOrdinal, bool finalUpdate) {
+  if (auto ev = OnFindResult) ev(this, browser, identifier, count, selectionRect, activeMatchOrdinal, finalUpdate);
+}
+TCefRef<cef_resource_handler_t> TCustomChromiumOSR::doOnGetResourceHandler(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request) {
+  TCefRef<cef_resource_handler_t> result;  // no handler
+  if (auto ev = OnGetResourceHandler) ev(this, browser, frame, request, result);
+  return result;
+}

@@ -106,6 +106,39 @@ using TOnProcessMessageReceived = std::function<void(
     TObject* Sender, const TBrowserRef& browser, cef_process_id_t sourceProcess,
     const TCefRef<cef_process_message_t>& message, bool& Result)>;
 
+using TOnTakeFocus = std::function<void(TObject* Sender, const TBrowserRef& browser, bool next)>;
+using TOnSetFocus = std::function<void(TObject* Sender, const TBrowserRef& browser, cef_focus_source_t source, bool& Result)>;
+using TOnGotFocus = std::function<void(TObject* Sender, const TBrowserRef& browser)>;
+using TOnPreKeyEvent = std::function<void(TObject* Sender, const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent, bool& isKeyboardShortcut, bool& Result)>;
+using TOnKeyEvent = std::function<void(TObject* Sender, const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent, bool& Result)>;
+using TOnFavIconUrlChange = std::function<void(TObject* Sender, const TBrowserRef& browser, cef_string_list_t iconUrls)>;
+using TOnFullScreenModeChange = std::function<void(TObject* Sender, const TBrowserRef& browser, bool fullscreen)>;
+using TOnTooltip = std::function<void(TObject* Sender, const TBrowserRef& browser, std::u16string& text, bool& Result)>;
+using TOnStatusMessage = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& value)>;
+using TOnJsdialog = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& originUrl, const std::u16string& acceptLang, cef_jsdialog_type_t dialogType, const std::u16string& messageText, const std::u16string& defaultPromptText, const TCefRef<cef_jsdialog_callback_t>& callback, bool& suppressMessage, bool& Result)>;
+using TOnBeforeUnloadDialog = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& messageText, bool isReload, const TCefRef<cef_jsdialog_callback_t>& callback, bool& Result)>;
+using TOnResetDialogState = std::function<void(TObject* Sender, const TBrowserRef& browser)>;
+using TOnDialogClosed = std::function<void(TObject* Sender, const TBrowserRef& browser)>;
+using TOnOpenUrlFromTab = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, const std::u16string& targetUrl, cef_window_open_disposition_t targetDisposition, bool userGesture, bool& Result)>;
+using TOnResourceRedirect = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, std::u16string& newUrl)>;
+using TOnResourceResponse = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, const TCefRef<cef_response_t>& response, bool& Result)>;
+using TOnGetAuthCredentials = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, bool isProxy, const std::u16string& host, int port, const std::u16string& realm, const std::u16string& scheme, const TCefRef<cef_auth_callback_t>& callback, bool& Result)>;
+using TOnQuotaRequest = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& originUrl, int64_t newSize, const TRequestCallbackRef& callback, bool& Result)>;
+using TOnProtocolExecution = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& url, bool& allowOsExecution)>;
+using TOnPluginCrashed = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& pluginPath)>;
+using TOnBeforeContextMenu = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, const TCefRef<cef_menu_model_t>& model)>;
+using TOnContextMenuCommand = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, int commandId, cef_event_flags_t eventFlags, bool& Result)>;
+using TOnContextMenuDismissed = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame)>;
+using TOnFileDialog = std::function<void(TObject* Sender, const TBrowserRef& browser, cef_file_dialog_mode_t mode, const std::u16string& title, const std::u16string& defaultFileName, cef_string_list_t acceptTypes, const TCefRef<cef_file_dialog_callback_t>& callback, bool& Result)>;
+using TOnBeforeDownload = std::function<void(TObject* Sender, const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const std::u16string& suggestedName, const TCefRef<cef_before_download_callback_t>& callback)>;
+using TOnDownloadUpdated = std::function<void(TObject* Sender, const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const TCefRef<cef_download_item_callback_t>& callback)>;
+using TOnRequestGeolocationPermission = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId, const TCefRef<cef_geolocation_callback_t>& callback, bool& Result)>;
+using TOnCancelGeolocationPermission = std::function<void(TObject* Sender, const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId)>;
+using TOnDragEnter = std::function<void(TObject* Sender, const TBrowserRef& browser, const TCefRef<cef_drag_data_t>& dragData, cef_drag_operations_mask_t mask, bool& Result)>;
+using TOnDraggableRegionsChanged = std::function<void(TObject* Sender, const TBrowserRef& browser, size_t regionsCount, const cef_draggable_region_t* regions)>;
+using TOnFindResult = std::function<void(TObject* Sender, const TBrowserRef& browser, int identifier, int count, const cef_rect_t* selectionRect, int activeMatchOrdinal, bool finalUpdate)>;
+using TOnGetResourceHandler = std::function<void(TObject* Sender, const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, TCefRef<cef_resource_handler_t>& Result)>;
+
 class TCustomChromiumOSR : public IBrowserEventSink {
  public:
   // `designing`: a component being designed creates no client and no browser.
@@ -158,6 +191,38 @@ class TCustomChromiumOSR : public IBrowserEventSink {
   TOnTitleChange OnTitleChange;
   TOnConsoleMessage OnConsoleMessage;
   TOnProcessMessageReceived OnProcessMessageReceived;
+  TOnTakeFocus OnTakeFocus;
+  TOnSetFocus OnSetFocus;
+  TOnGotFocus OnGotFocus;
+  TOnPreKeyEvent OnPreKeyEvent;
+  TOnKeyEvent OnKeyEvent;
+  TOnFavIconUrlChange OnFavIconUrlChange;
+  TOnFullScreenModeChange OnFullScreenModeChange;
+  TOnTooltip OnTooltip;
+  TOnStatusMessage OnStatusMessage;
+  TOnJsdialog OnJsdialog;
+  TOnBeforeUnloadDialog OnBeforeUnloadDialog;
+  TOnResetDialogState OnResetDialogState;
+  TOnDialogClosed OnDialogClosed;
+  TOnOpenUrlFromTab OnOpenUrlFromTab;
+  TOnResourceRedirect OnResourceRedirect;
+  TOnResourceResponse OnResourceResponse;
+  TOnGetAuthCredentials OnGetAuthCredentials;
+  TOnQuotaRequest OnQuotaRequest;
+  TOnProtocolExecution OnProtocolExecution;
+  TOnPluginCrashed OnPluginCrashed;
+  TOnBeforeContextMenu OnBeforeContextMenu;
+  TOnContextMenuCommand OnContextMenuCommand;
+  TOnContextMenuDismissed OnContextMenuDismissed;
+  TOnFileDialog OnFileDialog;
+  TOnBeforeDownload OnBeforeDownload;
+  TOnDownloadUpdated OnDownloadUpdated;
+  TOnRequestGeolocationPermission OnRequestGeolocationPermission;
+  TOnCancelGeolocationPermission OnCancelGeolocationPermission;
+  TOnDragEnter OnDragEnter;
+  TOnDraggableRegionsChanged OnDraggableRegionsChanged;
+  TOnFindResult OnFindResult;
+  TOnGetResourceHandler OnGetResourceHandler;
 
   // IBrowserEventSink
   void doOnPaint(const TBrowserRef& browser, cef_paint_element_type_t kind, uint32_t dirtyRectsCount,
@@ -203,6 +268,38 @@ class TCustomChromiumOSR : public IBrowserEventSink {
                           const std::u16string& source, int line) override;
   bool doOnProcessMessageReceived(const TBrowserRef& browser, cef_process_id_t sourceProcess,
                                   const TCefRef<cef_process_message_t>& message) override;
+  void doOnTakeFocus(const TBrowserRef& browser, bool next) override;
+  bool doOnSetFocus(const TBrowserRef& browser, cef_focus_source_t source) override;
+  void doOnGotFocus(const TBrowserRef& browser) override;
+  bool doOnPreKeyEvent(const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent, bool& isKeyboardShortcut) override;
+  bool doOnKeyEvent(const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent) override;
+  void doOnFavIconUrlChange(const TBrowserRef& browser, cef_string_list_t iconUrls) override;
+  void doOnFullScreenModeChange(const TBrowserRef& browser, bool fullscreen) override;
+  bool doOnTooltip(const TBrowserRef& browser, std::u16string& text) override;
+  void doOnStatusMessage(const TBrowserRef& browser, const std::u16string& value) override;
+  bool doOnJsdialog(const TBrowserRef& browser, const std::u16string& originUrl, const std::u16string& acceptLang, cef_jsdialog_type_t dialogType, const std::u16string& messageText, const std::u16string& defaultPromptText, const TCefRef<cef_jsdialog_callback_t>& callback, bool& suppressMessage) override;
+  bool doOnBeforeUnloadDialog(const TBrowserRef& browser, const std::u16string& messageText, bool isReload, const TCefRef<cef_jsdialog_callback_t>& callback) override;
+  void doOnResetDialogState(const TBrowserRef& browser) override;
+  void doOnDialogClosed(const TBrowserRef& browser) override;
+  bool doOnOpenUrlFromTab(const TBrowserRef& browser, const TFrameRef& frame, const std::u16string& targetUrl, cef_window_open_disposition_t targetDisposition, bool userGesture) override;
+  void doOnResourceRedirect(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, std::u16string& newUrl) override;
+  bool doOnResourceResponse(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, const TCefRef<cef_response_t>& response) override;
+  bool doOnGetAuthCredentials(const TBrowserRef& browser, const TFrameRef& frame, bool isProxy, const std::u16string& host, int port, const std::u16string& realm, const std::u16string& scheme, const TCefRef<cef_auth_callback_t>& callback) override;
+  bool doOnQuotaRequest(const TBrowserRef& browser, const std::u16string& originUrl, int64_t newSize, const TRequestCallbackRef& callback) override;
+  void doOnProtocolExecution(const TBrowserRef& browser, const std::u16string& url, bool& allowOsExecution) override;
+  void doOnPluginCrashed(const TBrowserRef& browser, const std::u16string& pluginPath) override;
+  void doOnBeforeContextMenu(const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, const TCefRef<cef_menu_model_t>& model) override;
+  bool doOnContextMenuCommand(const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, int commandId, cef_event_flags_t eventFlags) override;
+  void doOnContextMenuDismissed(const TBrowserRef& browser, const TFrameRef& frame) override;
+  bool doOnFileDialog(const TBrowserRef& browser, cef_file_dialog_mode_t mode, const std::u16string& title, const std::u16string& defaultFileName, cef_string_list_t acceptTypes, const TCefRef<cef_file_dialog_callback_t>& callback) override;
+  void doOnBeforeDownload(const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const std::u16string& suggestedName, const TCefRef<cef_before_download_callback_t>& callback) override;
+  void doOnDownloadUpdated(const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const TCefRef<cef_download_item_callback_t>& callback) override;
+  bool doOnRequestGeolocationPermission(const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId, const TCefRef<cef_geolocation_callback_t>& callback) override;
+  void doOnCancelGeolocationPermission(const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId) override;
+  bool doOnDragEnter(const TBrowserRef& browser, const TCefRef<cef_drag_data_t>& dragData, cef_drag_operations_mask_t mask) override;
+  void doOnDraggableRegionsChanged(const TBrowserRef& browser, size_t regionsCount, const cef_draggable_region_t* regions) override;
+  void doOnFindResult(const TBrowserRef& browser, int identifier, int count, const cef_rect_t* selectionRect, int activeMatchOrdinal, bool finalUpdate) override;
+  TCefRef<cef_resource_handler_t> doOnGetResourceHandler(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request) override;
   void FillBrowserSettings(cef_browser_settings_t* settings) override;
 
  protected:

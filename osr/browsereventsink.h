@@ -1,6 +1,7 @@
 // The component's event dispatch as the handler objects see it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cefapi/cef_capi.h"
@@ -69,5 +70,37 @@ class IBrowserEventSink {
   virtual bool doOnProcessMessageReceived(const TBrowserRef& browser,
                                           cef_process_id_t sourceProcess,
                                           const TCefRef<cef_process_message_t>& message) = 0;
+  virtual void doOnTakeFocus(const TBrowserRef& browser, bool next) = 0;
+  virtual bool doOnSetFocus(const TBrowserRef& browser, cef_focus_source_t source) = 0;
+  virtual void doOnGotFocus(const TBrowserRef& browser) = 0;
+  virtual bool doOnPreKeyEvent(const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent, bool& isKeyboardShortcut) = 0;
+  virtual bool doOnKeyEvent(const TBrowserRef& browser, const cef_key_event_t* event, cef_event_handle_t osEvent) = 0;
+  virtual void doOnFavIconUrlChange(const TBrowserRef& browser, cef_string_list_t iconUrls) = 0;
+  virtual void doOnFullScreenModeChange(const TBrowserRef& browser, bool fullscreen) = 0;
+  virtual bool doOnTooltip(const TBrowserRef& browser, std::u16string& text) = 0;
+  virtual void doOnStatusMessage(const TBrowserRef& browser, const std::u16string& value) = 0;
+  virtual bool doOnJsdialog(const TBrowserRef& browser, const std::u16string& originUrl, const std::u16string& acceptLang, cef_jsdialog_type_t dialogType, const std::u16string& messageText, const std::u16string& defaultPromptText, const TCefRef<cef_jsdialog_callback_t>& callback, bool& suppressMessage) = 0;
+  virtual bool doOnBeforeUnloadDialog(const TBrowserRef& browser, const std::u16string& messageText, bool isReload, const TCefRef<cef_jsdialog_callback_t>& callback) = 0;
+  virtual void doOnResetDialogState(const TBrowserRef& browser) = 0;
+  virtual void doOnDialogClosed(const TBrowserRef& browser) = 0;
+  virtual bool doOnOpenUrlFromTab(const TBrowserRef& browser, const TFrameRef& frame, const std::u16string& targetUrl, cef_window_open_disposition_t targetDisposition, bool userGesture) = 0;
+  virtual void doOnResourceRedirect(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, std::u16string& newUrl) = 0;
+  virtual bool doOnResourceResponse(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request, const TCefRef<cef_response_t>& response) = 0;
+  virtual bool doOnGetAuthCredentials(const TBrowserRef& browser, const TFrameRef& frame, bool isProxy, const std::u16string& host, int port, const std::u16string& realm, const std::u16string& scheme, const TCefRef<cef_auth_callback_t>& callback) = 0;
+  virtual bool doOnQuotaRequest(const TBrowserRef& browser, const std::u16string& originUrl, int64_t newSize, const TRequestCallbackRef& callback) = 0;
+  virtual void doOnProtocolExecution(const TBrowserRef& browser, const std::u16string& url, bool& allowOsExecution) = 0;
+  virtual void doOnPluginCrashed(const TBrowserRef& browser, const std::u16string& pluginPath) = 0;
+  virtual void doOnBeforeContextMenu(const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, const TCefRef<cef_menu_model_t>& model) = 0;
+  virtual bool doOnContextMenuCommand(const TBrowserRef& browser, const TFrameRef& frame, const TCefRef<cef_context_menu_params_t>& params, int commandId, cef_event_flags_t eventFlags) = 0;
+  virtual void doOnContextMenuDismissed(const TBrowserRef& browser, const TFrameRef& frame) = 0;
+  virtual bool doOnFileDialog(const TBrowserRef& browser, cef_file_dialog_mode_t mode, const std::u16string& title, const std::u16string& defaultFileName, cef_string_list_t acceptTypes, const TCefRef<cef_file_dialog_callback_t>& callback) = 0;
+  virtual void doOnBeforeDownload(const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const std::u16string& suggestedName, const TCefRef<cef_before_download_callback_t>& callback) = 0;
+  virtual void doOnDownloadUpdated(const TBrowserRef& browser, const TCefRef<cef_download_item_t>& downloadItem, const TCefRef<cef_download_item_callback_t>& callback) = 0;
+  virtual bool doOnRequestGeolocationPermission(const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId, const TCefRef<cef_geolocation_callback_t>& callback) = 0;
+  virtual void doOnCancelGeolocationPermission(const TBrowserRef& browser, const std::u16string& requestingUrl, int requestId) = 0;
+  virtual bool doOnDragEnter(const TBrowserRef& browser, const TCefRef<cef_drag_data_t>& dragData, cef_drag_operations_mask_t mask) = 0;
+  virtual void doOnDraggableRegionsChanged(const TBrowserRef& browser, size_t regionsCount, const cef_draggable_region_t* regions) = 0;
+  virtual void doOnFindResult(const TBrowserRef& browser, int identifier, int count, const cef_rect_t* selectionRect, int activeMatchOrdinal, bool finalUpdate) = 0;
+  virtual TCefRef<cef_resource_handler_t> doOnGetResourceHandler(const TBrowserRef& browser, const TFrameRef& frame, const TRequestRef& request) = 0;
   virtual void FillBrowserSettings(cef_browser_settings_t* settings) = 0;
 };

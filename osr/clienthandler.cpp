@@ -183,12 +183,14 @@ cef_return_value_t CEF_CALLBACK qh_on_before_resource_load(cef_request_handler_t
   IBrowserEventSink* s = SinkOf<QH>(self);
   return s ? s->doOnBeforeResourceLoad(br, fr, rq, cr) : RV_CONTINUE;
 }
-cef_resource_handler_t* CEF_CALLBACK qh_get_resource_handler(cef_request_handler_t*, cef_browser_t* b,
+cef_resource_handler_t* CEF_CALLBACK qh_get_resource_handler(cef_request_handler_t* self, cef_browser_t* b,
                                                              cef_frame_t* f, cef_request_t* r) {
   TBrowserRef br = B(b);
   TFrameRef fr = F(f);
   TRequestRef rq = TRequestRef::Adopt(r);
-  return nullptr;  // no published resource handler: the engine loads normally
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  if (!s) return nullptr;
+  return s->doOnGetResourceHandler(br, fr, rq).Share();
 }
 int CEF_CALLBACK qh_on_certificate_error(cef_request_handler_t* self, cef_browser_t* b, cef_errorcode_t,
                                          const cef_string_t*, cef_allow_certificate_error_callback_t* cb) {
@@ -205,6 +207,230 @@ void CEF_CALLBACK qh_on_render_process_terminated(cef_request_handler_t* self, c
                                                   cef_termination_status_t st) {
   TBrowserRef br = B(b);
   if (IBrowserEventSink* s = SinkOf<QH>(self)) s->doOnRenderProcessTerminated(br, st);
+}
+
+// ---- focus, keyboard ------------------------------------------------------------
+using FH = TCustomFocusHandler;
+void CEF_CALLBACK fh_on_take_focus(cef_focus_handler_t* self, cef_browser_t* b, int next) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<FH>(self)) s->doOnTakeFocus(br, next != 0);
+}
+int CEF_CALLBACK fh_on_set_focus(cef_focus_handler_t* self, cef_browser_t* b, cef_focus_source_t src) {
+  TBrowserRef br = B(b);
+  IBrowserEventSink* s = SinkOf<FH>(self);
+  return s && s->doOnSetFocus(br, src) ? 1 : 0;
+}
+void CEF_CALLBACK fh_on_got_focus(cef_focus_handler_t* self, cef_browser_t* b) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<FH>(self)) s->doOnGotFocus(br);
+}
+using KH = TCustomKeyboardHandler;
+int CEF_CALLBACK kh_on_pre_key_event(cef_keyboard_handler_t* self, cef_browser_t* b, const cef_key_event_t* e,
+                                     cef_event_handle_t os, int* shortcut) {
+  TBrowserRef br = B(b);
+  IBrowserEventSink* s = SinkOf<KH>(self);
+  if (!s) return 0;
+  bool isShortcut = shortcut && *shortcut != 0;
+  const bool r = s->doOnPreKeyEvent(br, e, os, isShortcut);
+  if (shortcut) *shortcut = isShortcut ? 1 : 0;
+  return r ? 1 : 0;
+}
+int CEF_CALLBACK kh_on_key_event(cef_keyboard_handler_t* self, cef_browser_t* b, const cef_key_event_t* e,
+                                 cef_event_handle_t os) {
+  TBrowserRef br = B(b);
+  IBrowserEventSink* s = SinkOf<KH>(self);
+  return s && s->doOnKeyEvent(br, e, os) ? 1 : 0;
+}
+
+// ---- display (the rest) -------------------------------------------------------------
+void CEF_CALLBACK dh_on_favicon_urlchange(cef_display_handler_t* self, cef_browser_t* b, cef_string_list_t urls) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<DH>(self)) s->doOnFavIconUrlChange(br, urls);
+}
+void CEF_CALLBACK dh_on_fullscreen_mode_change(cef_display_handler_t* self, cef_browser_t* b, int full) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<DH>(self)) s->doOnFullScreenModeChange(br, full != 0);
+}
+int CEF_CALLBACK dh_on_tooltip(cef_display_handler_t* self, cef_browser_t* b, cef_string_t* text) {
+  TBrowserRef br = B(b);
+  IBrowserEventSink* s = SinkOf<DH>(self);
+  if (!s) return 0;
+  std::u16string t = CefString(text);
+  const bool r = s->doOnTooltip(br, t);
+  if (text) CefStringSet(text, t);
+  return r ? 1 : 0;
+}
+void CEF_CALLBACK dh_on_status_message(cef_display_handler_t* self, cef_browser_t* b, const cef_string_t* v) {
+  TBrowserRef br = B(b);
+  const std::u16string value = CefString(v);
+  if (IBrowserEventSink* s = SinkOf<DH>(self)) s->doOnStatusMessage(br, value);
+}
+
+// ---- JavaScript dialogs -------------------------------------------------------------
+using JH = TCustomJsDialogHandler;
+int CEF_CALLBACK jh_on_jsdialog(cef_jsdialog_handler_t* self, cef_browser_t* b, const cef_string_t* origin,
+                                const cef_string_t* lang, cef_jsdialog_type_t type, const cef_string_t* msg,
+                                const cef_string_t* prompt, cef_jsdialog_callback_t* cb, int* suppress) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_jsdialog_callback_t> callback = TCefRef<cef_jsdialog_callback_t>::Adopt(cb);
+  IBrowserEventSink* s = SinkOf<JH>(self);
+  if (!s) return 0;
+  bool sup = suppress && *suppress != 0;
+  const bool r = s->doOnJsdialog(br, CefString(origin), CefString(lang), type, CefString(msg), CefString(prompt),
+                                 callback, sup);
+  if (suppress) *suppress = sup ? 1 : 0;
+  return r ? 1 : 0;
+}
+int CEF_CALLBACK jh_on_before_unload_dialog(cef_jsdialog_handler_t* self, cef_browser_t* b, const cef_string_t* msg,
+                                            int reload, cef_jsdialog_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_jsdialog_callback_t> callback = TCefRef<cef_jsdialog_callback_t>::Adopt(cb);
+  IBrowserEventSink* s = SinkOf<JH>(self);
+  return s && s->doOnBeforeUnloadDialog(br, CefString(msg), reload != 0, callback) ? 1 : 0;
+}
+void CEF_CALLBACK jh_on_reset_dialog_state(cef_jsdialog_handler_t* self, cef_browser_t* b) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<JH>(self)) s->doOnResetDialogState(br);
+}
+void CEF_CALLBACK jh_on_dialog_closed(cef_jsdialog_handler_t* self, cef_browser_t* b) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<JH>(self)) s->doOnDialogClosed(br);
+}
+
+// ---- request (the rest) --------------------------------------------------------------
+int CEF_CALLBACK qh_on_open_urlfrom_tab(cef_request_handler_t* self, cef_browser_t* b, cef_frame_t* f,
+                                        const cef_string_t* url, cef_window_open_disposition_t d, int gesture) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  return s && s->doOnOpenUrlFromTab(br, fr, CefString(url), d, gesture != 0) ? 1 : 0;
+}
+void CEF_CALLBACK qh_on_resource_redirect(cef_request_handler_t* self, cef_browser_t* b, cef_frame_t* f,
+                                          cef_request_t* r, cef_string_t* newUrl) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  TRequestRef rq = TRequestRef::Adopt(r);
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  if (!s) return;
+  std::u16string url = CefString(newUrl);
+  s->doOnResourceRedirect(br, fr, rq, url);
+  if (newUrl) CefStringSet(newUrl, url);
+}
+int CEF_CALLBACK qh_on_resource_response(cef_request_handler_t* self, cef_browser_t* b, cef_frame_t* f,
+                                         cef_request_t* r, cef_response_t* resp) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  TRequestRef rq = TRequestRef::Adopt(r);
+  TCefRef<cef_response_t> response = TCefRef<cef_response_t>::Adopt(resp);
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  return s && s->doOnResourceResponse(br, fr, rq, response) ? 1 : 0;
+}
+int CEF_CALLBACK qh_get_auth_credentials(cef_request_handler_t* self, cef_browser_t* b, cef_frame_t* f, int proxy,
+                                         const cef_string_t* host, int port, const cef_string_t* realm,
+                                         const cef_string_t* scheme, cef_auth_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  TCefRef<cef_auth_callback_t> callback = TCefRef<cef_auth_callback_t>::Adopt(cb);
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  return s && s->doOnGetAuthCredentials(br, fr, proxy != 0, CefString(host), port, CefString(realm),
+                                        CefString(scheme), callback)
+             ? 1
+             : 0;
+}
+int CEF_CALLBACK qh_on_quota_request(cef_request_handler_t* self, cef_browser_t* b, const cef_string_t* origin,
+                                     int64_t size, cef_request_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TRequestCallbackRef callback = TRequestCallbackRef::Adopt(cb);
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  return s && s->doOnQuotaRequest(br, CefString(origin), size, callback) ? 1 : 0;
+}
+void CEF_CALLBACK qh_on_protocol_execution(cef_request_handler_t* self, cef_browser_t* b, const cef_string_t* url,
+                                           int* allow) {
+  TBrowserRef br = B(b);
+  IBrowserEventSink* s = SinkOf<QH>(self);
+  if (!s) return;
+  bool a = allow && *allow != 0;
+  s->doOnProtocolExecution(br, CefString(url), a);
+  if (allow) *allow = a ? 1 : 0;
+}
+void CEF_CALLBACK qh_on_plugin_crashed(cef_request_handler_t* self, cef_browser_t* b, const cef_string_t* path) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<QH>(self)) s->doOnPluginCrashed(br, CefString(path));
+}
+
+// ---- context menu, file dialog, download, geolocation, drag, find ---------------------
+using CM = TCustomContextMenuHandler;
+void CEF_CALLBACK cm_on_before_context_menu(cef_context_menu_handler_t* self, cef_browser_t* b, cef_frame_t* f,
+                                            cef_context_menu_params_t* p, cef_menu_model_t* m) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  TCefRef<cef_context_menu_params_t> params = TCefRef<cef_context_menu_params_t>::Adopt(p);
+  TCefRef<cef_menu_model_t> model = TCefRef<cef_menu_model_t>::Adopt(m);
+  if (IBrowserEventSink* s = SinkOf<CM>(self)) s->doOnBeforeContextMenu(br, fr, params, model);
+}
+int CEF_CALLBACK cm_on_context_menu_command(cef_context_menu_handler_t* self, cef_browser_t* b, cef_frame_t* f,
+                                            cef_context_menu_params_t* p, int id, cef_event_flags_t flags) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  TCefRef<cef_context_menu_params_t> params = TCefRef<cef_context_menu_params_t>::Adopt(p);
+  IBrowserEventSink* s = SinkOf<CM>(self);
+  return s && s->doOnContextMenuCommand(br, fr, params, id, flags) ? 1 : 0;
+}
+void CEF_CALLBACK cm_on_context_menu_dismissed(cef_context_menu_handler_t* self, cef_browser_t* b, cef_frame_t* f) {
+  TBrowserRef br = B(b);
+  TFrameRef fr = F(f);
+  if (IBrowserEventSink* s = SinkOf<CM>(self)) s->doOnContextMenuDismissed(br, fr);
+}
+int CEF_CALLBACK fd_on_file_dialog(cef_dialog_handler_t* self, cef_browser_t* b, cef_file_dialog_mode_t mode,
+                                   const cef_string_t* title, const cef_string_t* name, cef_string_list_t types,
+                                   cef_file_dialog_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_file_dialog_callback_t> callback = TCefRef<cef_file_dialog_callback_t>::Adopt(cb);
+  IBrowserEventSink* s = SinkOf<TCustomDialogHandler>(self);
+  return s && s->doOnFileDialog(br, mode, CefString(title), CefString(name), types, callback) ? 1 : 0;
+}
+void CEF_CALLBACK dl_on_before_download(cef_download_handler_t* self, cef_browser_t* b, cef_download_item_t* item,
+                                        const cef_string_t* name, cef_before_download_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_download_item_t> it = TCefRef<cef_download_item_t>::Adopt(item);
+  TCefRef<cef_before_download_callback_t> callback = TCefRef<cef_before_download_callback_t>::Adopt(cb);
+  if (IBrowserEventSink* s = SinkOf<TCustomDownloadHandler>(self)) s->doOnBeforeDownload(br, it, CefString(name), callback);
+}
+void CEF_CALLBACK dl_on_download_updated(cef_download_handler_t* self, cef_browser_t* b, cef_download_item_t* item,
+                                         cef_download_item_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_download_item_t> it = TCefRef<cef_download_item_t>::Adopt(item);
+  TCefRef<cef_download_item_callback_t> callback = TCefRef<cef_download_item_callback_t>::Adopt(cb);
+  if (IBrowserEventSink* s = SinkOf<TCustomDownloadHandler>(self)) s->doOnDownloadUpdated(br, it, callback);
+}
+int CEF_CALLBACK gl_on_request_permission(cef_geolocation_handler_t* self, cef_browser_t* b, const cef_string_t* url,
+                                          int id, cef_geolocation_callback_t* cb) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_geolocation_callback_t> callback = TCefRef<cef_geolocation_callback_t>::Adopt(cb);
+  IBrowserEventSink* s = SinkOf<TCustomGeolocationHandler>(self);
+  return s && s->doOnRequestGeolocationPermission(br, CefString(url), id, callback) ? 1 : 0;
+}
+void CEF_CALLBACK gl_on_cancel_permission(cef_geolocation_handler_t* self, cef_browser_t* b, const cef_string_t* url,
+                                          int id) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<TCustomGeolocationHandler>(self)) s->doOnCancelGeolocationPermission(br, CefString(url), id);
+}
+int CEF_CALLBACK dg_on_drag_enter(cef_drag_handler_t* self, cef_browser_t* b, cef_drag_data_t* d,
+                                  cef_drag_operations_mask_t mask) {
+  TBrowserRef br = B(b);
+  TCefRef<cef_drag_data_t> data = TCefRef<cef_drag_data_t>::Adopt(d);
+  IBrowserEventSink* s = SinkOf<TCustomDragHandler>(self);
+  return s && s->doOnDragEnter(br, data, mask) ? 1 : 0;
+}
+void CEF_CALLBACK dg_on_draggable_regions_changed(cef_drag_handler_t* self, cef_browser_t* b, size_t n,
+                                                  const cef_draggable_region_t* regions) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<TCustomDragHandler>(self)) s->doOnDraggableRegionsChanged(br, n, regions);
+}
+void CEF_CALLBACK fi_on_find_result(cef_find_handler_t* self, cef_browser_t* b, int id, int count,
+                                    const cef_rect_t* rect, int active, int final) {
+  TBrowserRef br = B(b);
+  if (IBrowserEventSink* s = SinkOf<TCustomFindHandler>(self)) s->doOnFindResult(br, id, count, rect, active, final != 0);
 }
 
 int CEF_CALLBACK cm_run_context_menu(cef_context_menu_handler_t*, cef_browser_t* b, cef_frame_t* f,
@@ -264,26 +490,59 @@ TCustomLoadHandler::TCustomLoadHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(
   t->on_load_end = ld_on_load_end;
   t->on_load_error = ld_on_load_error;
 }
-TCustomFocusHandler::TCustomFocusHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_focus_handler_t), std::move(s)) {}
+TCustomFocusHandler::TCustomFocusHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_focus_handler_t), std::move(s)) {
+  auto* t = Data<cef_focus_handler_t>();
+  t->on_take_focus = fh_on_take_focus;
+  t->on_set_focus = fh_on_set_focus;
+  t->on_got_focus = fh_on_got_focus;
+}
 TCustomContextMenuHandler::TCustomContextMenuHandler(TEventSinkRef s)
     : TCefHandlerOwn(sizeof(cef_context_menu_handler_t), std::move(s)) {
-  Data<cef_context_menu_handler_t>()->run_context_menu = cm_run_context_menu;
+  auto* t = Data<cef_context_menu_handler_t>();
+  t->on_before_context_menu = cm_on_before_context_menu;
+  t->run_context_menu = cm_run_context_menu;
+  t->on_context_menu_command = cm_on_context_menu_command;
+  t->on_context_menu_dismissed = cm_on_context_menu_dismissed;
 }
-TCustomDialogHandler::TCustomDialogHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_dialog_handler_t), std::move(s)) {}
+TCustomDialogHandler::TCustomDialogHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_dialog_handler_t), std::move(s)) {
+  Data<cef_dialog_handler_t>()->on_file_dialog = fd_on_file_dialog;
+}
 TCustomKeyboardHandler::TCustomKeyboardHandler(TEventSinkRef s)
-    : TCefHandlerOwn(sizeof(cef_keyboard_handler_t), std::move(s)) {}
+    : TCefHandlerOwn(sizeof(cef_keyboard_handler_t), std::move(s)) {
+  auto* t = Data<cef_keyboard_handler_t>();
+  t->on_pre_key_event = kh_on_pre_key_event;
+  t->on_key_event = kh_on_key_event;
+}
 TCustomDisplayHandler::TCustomDisplayHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_display_handler_t), std::move(s)) {
   auto* t = Data<cef_display_handler_t>();
   t->on_address_change = dh_on_address_change;
   t->on_title_change = dh_on_title_change;
+  t->on_favicon_urlchange = dh_on_favicon_urlchange;
+  t->on_fullscreen_mode_change = dh_on_fullscreen_mode_change;
+  t->on_tooltip = dh_on_tooltip;
+  t->on_status_message = dh_on_status_message;
   t->on_console_message = dh_on_console_message;
 }
 TCustomDownloadHandler::TCustomDownloadHandler(TEventSinkRef s)
-    : TCefHandlerOwn(sizeof(cef_download_handler_t), std::move(s)) {}
+    : TCefHandlerOwn(sizeof(cef_download_handler_t), std::move(s)) {
+  auto* t = Data<cef_download_handler_t>();
+  t->on_before_download = dl_on_before_download;
+  t->on_download_updated = dl_on_download_updated;
+}
 TCustomGeolocationHandler::TCustomGeolocationHandler(TEventSinkRef s)
-    : TCefHandlerOwn(sizeof(cef_geolocation_handler_t), std::move(s)) {}
+    : TCefHandlerOwn(sizeof(cef_geolocation_handler_t), std::move(s)) {
+  auto* t = Data<cef_geolocation_handler_t>();
+  t->on_request_geolocation_permission = gl_on_request_permission;
+  t->on_cancel_geolocation_permission = gl_on_cancel_permission;
+}
 TCustomJsDialogHandler::TCustomJsDialogHandler(TEventSinkRef s)
-    : TCefHandlerOwn(sizeof(cef_jsdialog_handler_t), std::move(s)) {}
+    : TCefHandlerOwn(sizeof(cef_jsdialog_handler_t), std::move(s)) {
+  auto* t = Data<cef_jsdialog_handler_t>();
+  t->on_jsdialog = jh_on_jsdialog;
+  t->on_before_unload_dialog = jh_on_before_unload_dialog;
+  t->on_reset_dialog_state = jh_on_reset_dialog_state;
+  t->on_dialog_closed = jh_on_dialog_closed;
+}
 TCustomLifeSpanHandler::TCustomLifeSpanHandler(TEventSinkRef s)
     : TCefHandlerOwn(sizeof(cef_life_span_handler_t), std::move(s)) {
   auto* t = Data<cef_life_span_handler_t>();
@@ -310,14 +569,27 @@ TCustomRequestHandler::TCustomRequestHandler(TEventSinkRef s)
     : TCefHandlerOwn(sizeof(cef_request_handler_t), std::move(s)) {
   auto* t = Data<cef_request_handler_t>();
   t->on_before_browse = qh_on_before_browse;
+  t->on_open_urlfrom_tab = qh_on_open_urlfrom_tab;
   t->on_before_resource_load = qh_on_before_resource_load;
   t->get_resource_handler = qh_get_resource_handler;
+  t->on_resource_redirect = qh_on_resource_redirect;
+  t->on_resource_response = qh_on_resource_response;
+  t->get_auth_credentials = qh_get_auth_credentials;
+  t->on_quota_request = qh_on_quota_request;
+  t->on_protocol_execution = qh_on_protocol_execution;
   t->on_certificate_error = qh_on_certificate_error;
+  t->on_plugin_crashed = qh_on_plugin_crashed;
   t->on_render_view_ready = qh_on_render_view_ready;
   t->on_render_process_terminated = qh_on_render_process_terminated;
 }
-TCustomDragHandler::TCustomDragHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_drag_handler_t), std::move(s)) {}
-TCustomFindHandler::TCustomFindHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_find_handler_t), std::move(s)) {}
+TCustomDragHandler::TCustomDragHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_drag_handler_t), std::move(s)) {
+  auto* t = Data<cef_drag_handler_t>();
+  t->on_drag_enter = dg_on_drag_enter;
+  t->on_draggable_regions_changed = dg_on_draggable_regions_changed;
+}
+TCustomFindHandler::TCustomFindHandler(TEventSinkRef s) : TCefHandlerOwn(sizeof(cef_find_handler_t), std::move(s)) {
+  Data<cef_find_handler_t>()->on_find_result = fi_on_find_result;
+}
 
 TCustomClientHandler::TCustomClientHandler(TEventSinkRef events, bool renderHandling)
     : TCefBaseOwn(sizeof(cef_client_t)), FEvents(std::move(events)) {

@@ -407,3 +407,52 @@ TEST(BaseOwn, OneBlockWithBackReferenceAndCounts) {
   EXPECT_EQ(s->base.release(&s->base), 1);
   EXPECT_TRUE(gone);
 }
+
+TEST_F(Osr, OtherNotificationsRouteWithTheirDefaultsAndWriteBacks) {
+  Sink sink;
+  auto link = std::make_shared<TEventSinkLink>(&sink);
+  TOwnRef<TVCLClientHandler> client = new TVCLClientHandler(link, true);
+  cef_client_t* c = client->Data<cef_client_t>();
+  cef_keyboard_handler_t* kh = c->get_keyboard_handler(c);
+  cef_display_handler_t* dh = c->get_display_handler(c);
+  cef_request_handler_t* rh = c->get_request_handler(c);
+  cef_focus_handler_t* fh = c->get_focus_handler(c);
+  cef_key_event_t key{};
+  key.windows_key_code = 13;
+  int shortcut = 1;
+  // Unassigned: the defaults (false), out values kept.
+  EXPECT_EQ(kh->on_pre_key_event(kh, nullptr, &key, nullptr, &shortcut), 0);
+  EXPECT_EQ(shortcut, 1);
+  EXPECT_EQ(fh->on_set_focus(fh, nullptr, FOCUS_SOURCE_SYSTEM), 0);
+  EXPECT_EQ(rh->get_resource_handler(rh, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_NE(rh->on_certificate_error, nullptr);
+  EXPECT_EQ(rh->on_certificate_error(rh, nullptr, ERR_CERT_INVALID, nullptr, nullptr), 0);
+  // Assigned: answers and written-back values reach the engine.
+  sink.OnPreKeyEvent = [](TObject*, const TBrowserRef&, const cef_key_event_t* e, cef_event_handle_t,
+                          bool& isShortcut, bool& result) {
+    EXPECT_TRUE(isShortcut);
+    isShortcut = false;
+    result = e->windows_key_code == 13;
+  };
+  EXPECT_EQ(kh->on_pre_key_event(kh, nullptr, &key, nullptr, &shortcut), 1);
+  EXPECT_EQ(shortcut, 0);
+  sink.OnTooltip = [](TObject*, const TBrowserRef&, std::u16string& text, bool& result) {
+    text += u"!";
+    result = false;
+  };
+  cef_string_t tip{};
+  CefLib().cef_string_utf16_set(u"tip", 3, &tip, 1);
+  EXPECT_EQ(dh->on_tooltip(dh, nullptr, &tip), 0);
+  EXPECT_EQ(CefString(&tip), u"tip!");
+  CefLib().cef_string_utf16_clear(&tip);
+  int allow = 0;
+  sink.OnProtocolExecution = [](TObject*, const TBrowserRef&, const std::u16string& url, bool& a) {
+    a = url == u"mailto:x";
+  };
+  const std::u16string mail = u"mailto:x";
+  const cef_string_t mailView = CefStringView(mail);
+  rh->on_protocol_execution(rh, nullptr, &mailView, &allow);
+  EXPECT_EQ(allow, 1);
+  for (void* h : {static_cast<void*>(kh), static_cast<void*>(dh), static_cast<void*>(rh), static_cast<void*>(fh)})
+    ReleaseEngineRef(static_cast<cef_client_t*>(h));
+}
