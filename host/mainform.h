@@ -1,0 +1,87 @@
+// TMainform: the host's main window object. It owns the off-screen browser, the
+// frame bitmaps, the DRAW client, the command reader and the parent watchdog,
+// and carries out the fixed policy for the browser's events.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "host/channel.h"
+#include "host/commands.h"
+#include "host/commandthread.h"
+#include "host/eventpolicy.h"
+#include "host/framebitmap.h"
+#include "host/streamut.h"
+#include "host/watchdog/suicideOrphan.h"
+#include "osr/ChromiumOSR.h"
+
+inline constexpr const char* kApplicationTitle = "Plenvo 7: Chromium embedded framework test";
+
+class TMainform : public ICommandTarget {
+ public:
+  // Builds the form in its fixed order; raises when a channel cannot be opened.
+  TMainform();
+  ~TMainform() override;
+  TMainform(const TMainform&) = delete;
+  TMainform& operator=(const TMainform&) = delete;
+
+  // ICommandTarget (used by the command thread and the test window).
+  TCefRef<cef_browser_t> EngineBrowser() override;
+  TFrameBitmap& ViewBitmap() override { return FViewBitmap; }
+  void SetHeaders(std::string headers) override;
+  void Navigate(const std::string& url) override;
+  void PostQuit() override;
+
+  // Opens a command connection to host:port and starts a reader on it.
+  void OpenCommandChannel(const std::string& host, int port);
+  void SendConsoleMessage(const std::string& text);
+
+  TChromiumOSR& wbChromium() { return *FChromium; }
+  TCursor Cursor() const { return FCursor; }
+  bool PopupVisible() const { return FPopupVisible; }
+  std::string Headers() const;
+
+ private:
+  void CreateComponents();
+  void OpenParentChannels();
+  void StartParentWatchdog();
+
+  void wbChromiumPaint(TObject* Sender, const TBrowserRef& browser, cef_paint_element_type_t kind,
+                       uint32_t dirtyRectsCount, const cef_rect_t* dirtyRects, const void* buffer,
+                       int width, int height);
+  void StoreDirtyRects(cef_paint_element_type_t kind, uint32_t count, const cef_rect_t* rects,
+                       const void* buffer, int width, int height);
+  void ComposeView();
+  void PublishFrame();
+  void wbChromiumGetRootScreenRect(TObject* Sender, const TBrowserRef& browser, cef_rect_t* rect,
+                                   bool& Result);
+  void wbChromiumPopupShow(TObject* Sender, const TBrowserRef& browser, bool show);
+  void wbChromiumPopupSize(TObject* Sender, const TBrowserRef& browser, const cef_rect_t* rect);
+  void wbChromiumBeforePopup(const std::u16string& targetUrl, bool& Result);
+  void wbChromiumCursorChange(cef_cursor_type_t cursorType);
+  void wbChromiumLoadError(const TFrameRef& frame, int errorCode, const std::u16string& errorText,
+                           const std::u16string& failedUrl);
+  void wbChromiumBeforeResourceLoad(const TRequestRef& request);
+  void wbChromiumConsoleMessage(const std::u16string& message);
+
+  // Members in their declaration order.
+  TFrameBitmap FViewBitmap;
+  TFrameBitmap FPopupBitmap;
+  cef_rect_t FPopupRect{};        // main thread only
+  bool FPopupVisible = false;     // main thread only
+  ISuicideOrphanRef FOrphanWatch;
+  std::unique_ptr<TTcpClient> FDrawClient;  // main thread only
+  std::shared_ptr<TTcpClient> FCommandClient;  // shared with the command thread
+  std::shared_ptr<TThreadDone> FCommandThread;
+  mutable std::mutex FHeadersLock;
+  std::shared_ptr<const std::string> FHeaders;  // guarded by FHeadersLock; replaced whole
+
+  std::unique_ptr<TChromiumOSR> FChromium;
+  TCursor FCursor = TCursor::crArrow;  // main thread only
+  streamut::TMemoryStream FFrameMessage;  // main thread only: reused for every frame
+};
+
+// The process-wide main-form reference: set when construction begins, cleared
+// when the form is destroyed.
+extern TMainform* Mainform;
