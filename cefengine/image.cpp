@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace cefeng {
 
@@ -157,7 +158,12 @@ bool DecodeDeflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out, 
   size_t rawSize = (stride + 1) * h;
   thread_local std::vector<uint8_t> raw;
   raw.resize(rawSize);
-  thread_local libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
+  struct FreeDecompressor {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  thread_local std::unique_ptr<libdeflate_decompressor, FreeDecompressor> owned(
+      libdeflate_alloc_decompressor());
+  libdeflate_decompressor* dec = owned.get();
   if (!dec) return false;
   size_t actual = 0;
   if (libdeflate_zlib_decompress(dec, idat.data(), idat.size(), raw.data(), rawSize, &actual) !=
