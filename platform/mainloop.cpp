@@ -8,7 +8,8 @@
 namespace platform {
 namespace {
 
-std::atomic<bool> gQuitRequested{false};
+// Quit requests not yet acted on; a stale idle callback finds none and does nothing.
+std::atomic<int> gQuitPending{0};
 GMainLoop* gLoop = nullptr;  // set and cleared by RunMainLoop on the main thread
 
 struct Call {
@@ -34,11 +35,11 @@ void FreeTimer(gpointer data) { delete static_cast<Timer*>(data); }
 }  // namespace
 
 void RunMainLoop() {
-  if (gQuitRequested.exchange(false)) return;
+  if (gQuitPending.exchange(0) > 0) return;
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   gLoop = loop;
   // A quit posted between the check above and now is picked up here.
-  if (gQuitRequested.exchange(false)) {
+  if (gQuitPending.exchange(0) > 0) {
     gLoop = nullptr;
     g_main_loop_unref(loop);
     return;
@@ -49,18 +50,17 @@ void RunMainLoop() {
 }
 
 void QuitMainLoop() {
-  gQuitRequested = true;
-  g_main_context_invoke(nullptr, [](gpointer) -> gboolean {
-    if (gLoop) {
-      gQuitRequested = false;
-      g_main_loop_quit(gLoop);
-    }
+  ++gQuitPending;
+  // An idle source always runs on the thread that runs the loop (invoking could
+  // run it on the calling thread while nobody owns the context).
+  g_idle_add([](gpointer) -> gboolean {
+    if (gLoop && gQuitPending.exchange(0) > 0) g_main_loop_quit(gLoop);
     return G_SOURCE_REMOVE;
   }, nullptr);
 }
 
 void InvokeOnMainLoop(std::function<void()> fn) {
-  g_main_context_invoke(nullptr, RunCall, new Call{std::move(fn)});
+  g_idle_add(RunCall, new Call{std::move(fn)});
 }
 
 unsigned AddTimer(unsigned intervalMs, std::function<bool()> fn) {

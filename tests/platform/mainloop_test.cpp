@@ -39,3 +39,18 @@ TEST(MainLoop, InvokedCallRunsOnTheLoopThread) {
   t.join();
   EXPECT_TRUE(sameThread);
 }
+
+TEST(MainLoop, QuitBeforeTheLoopRunsEndsOnlyThatLoop) {
+  QuitMainLoop();
+  RunMainLoop();  // returns at once
+  int ticks = 0;
+  AddTimer(1, [&] {
+    if (++ticks == 5) {
+      QuitMainLoop();
+      return false;
+    }
+    return true;
+  });
+  RunMainLoop();  // the earlier request's idle callback must not end this one
+  EXPECT_EQ(ticks, 5);
+}
