@@ -407,3 +407,22 @@ TEST(CefEngineBrowser, CursorFollowsTheCssCursor) {
   for (int c : g_client->cursors) ibeams += c == CT_IBEAM;
   EXPECT_EQ(ibeams, 1);
 }
+
+TEST(CefEngineBrowser, AsyncAnswerWaitsForTheCallback) {
+  {
+    std::lock_guard<std::mutex> lock(g_client->m);
+    g_client->asyncUrlPart = "/later";
+  }
+  auto start = std::chrono::steady_clock::now();
+  LoadAndWait("/later", "<body>later</body>");
+  // The request waited for the callback's thread (100 ms) before it went on.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> lock(g_client->m);
+    g_client->asyncUrlPart.clear();
+    threads.swap(g_client->asyncThreads);
+  }
+  EXPECT_FALSE(threads.empty());
+  for (auto& t : threads) t.join();
+}

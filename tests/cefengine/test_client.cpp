@@ -123,7 +123,6 @@ TestClient::TestClient() {
     auto* t = Owner(s);
     Rel(b);
     Rel(f);
-    Rel(cb);
     cef_string_userfree_t u = req->get_url(req);
     std::string url = U8(u);
     cef_string_userfree_utf16_free(u);
@@ -145,7 +144,17 @@ TestClient::TestClient() {
         req->set_header_map(req, map);
         cef_string_multimap_free(map);
       }
+      if (!t->asyncUrlPart.empty() && url.find(t->asyncUrlPart) != std::string::npos) {
+        answer = RV_CONTINUE_ASYNC;
+        t->asyncThreads.emplace_back([cb] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          cb->cont(cb, 1);
+          Rel(cb);
+        });
+        cb = nullptr;
+      }
     }
+    Rel(cb);
     Rel(req);
     return answer;
   };

@@ -87,6 +87,9 @@ class TestClient {
   std::thread::id mainThread = std::this_thread::get_id();
   std::atomic<bool> paintOffMain{false};
   std::string cancelUrlPart;
+  // Requests whose URL holds this go on later, from another thread.
+  std::string asyncUrlPart;
+  std::vector<std::thread> asyncThreads;
 
  private:
   Table<cef_client_t> client_;
