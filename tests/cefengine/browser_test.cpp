@@ -426,3 +426,13 @@ TEST(CefEngineBrowser, AsyncAnswerWaitsForTheCallback) {
   EXPECT_FALSE(threads.empty());
   for (auto& t : threads) t.join();
 }
+
+TEST(CefEngineBrowser, AnUnknownSchemeDoesNotStopLaterLoads) {
+  {
+    std::lock_guard<std::mutex> lock(g_client->m);
+    g_client->errors.clear();
+  }
+  Api::Load("unknownscheme://somewhere/");
+  PumpFor(500);
+  LoadAndWait("/after-unknown", "<body>fine</body>");
+}
