@@ -360,8 +360,25 @@ Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const Browse
 
 void Browser::Send(const std::string& method, json params) {
   if (!alive_) return;
+  auto self = shared_from_this();
+  Ordered([self, method, p = std::move(params)]() mutable { self->SendNow(method, std::move(p)); });
+}
+
+void Browser::SendNow(const std::string& method, json params) {
   DevToolsPipe* pipe = Engine::Get().Pipe();
-  if (pipe) pipe->Send(method, std::move(params), sessionId_);
+  if (pipe && alive_) pipe->Send(method, std::move(params), sessionId_);
+}
+
+void Browser::Ordered(std::function<void()> fn) {
+  // Commands go to the pipe in call order; while a resize waits for the main thread,
+  // later commands wait behind it so that, say, a click meant for the new size is not
+  // sent before the size changes.
+  std::lock_guard<std::recursive_mutex> lock(orderMutex_);
+  if (barriers_ > 0) {
+    held_.push_back(std::move(fn));
+    return;
+  }
+  fn();
 }
 
 int64_t Browser::FrameIdFor(const std::string& devtoolsId) {
@@ -405,20 +422,30 @@ std::string Browser::FrameName(int64_t id) {
 }
 
 void Browser::ApplyViewSize(int w, int h) {
+  auto self = shared_from_this();
+  Ordered([self, w, h] { self->ApplyViewSizeNow(w, h); });
+}
+
+void Browser::ApplyViewSizeNow(int w, int h) {
   width_ = w;
   height_ = h;
-  Send("Emulation.setDeviceMetricsOverride",
-       {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
+  SendNow("Emulation.setDeviceMetricsOverride",
+          {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
   // The screencast keeps the frame size it started with: start it again at the new size.
   if (screencasting_) {
-    Send("Page.stopScreencast", json::object());
-    StartScreencast();
+    SendNow("Page.stopScreencast", json::object());
+    StartScreencastNow();
   }
 }
 
 void Browser::StartScreencast() {
+  auto self = shared_from_this();
+  Ordered([self] { self->StartScreencastNow(); });
+}
+
+void Browser::StartScreencastNow() {
   screencasting_ = true;
-  Send("Page.startScreencast", {{"format", "png"},
+  SendNow("Page.startScreencast", {{"format", "png"},
                                 {"everyNthFrame", 1},
                                 {"maxWidth", width_.load()},
                                 {"maxHeight", height_.load()}});
@@ -428,18 +455,33 @@ void Browser::WasResized() {
   if (!alive_) return;
   Engine& e = Engine::Get();
   if (!e.OnMainThread()) {
-    std::weak_ptr<Browser> w = weak_from_this();
-    e.PostMain([w] {
-      if (auto b = w.lock()) b->WasResized();
+    {
+      std::lock_guard<std::recursive_mutex> lock(orderMutex_);
+      ++barriers_;
+    }
+    auto self = shared_from_this();
+    e.PostMain([self] {
+      Rect rect = self->AskViewRect();  // a callback: no lock held
+      std::deque<std::function<void()>> run;
+      std::lock_guard<std::recursive_mutex> lock(self->orderMutex_);
+      if (rect.width != self->width_ || rect.height != self->height_)
+        self->ApplyViewSizeNow(rect.width, rect.height);
+      if (--self->barriers_ == 0) run.swap(self->held_);
+      for (auto& fn : run) fn();
     });
     return;
   }
+  Rect rect = AskViewRect();
+  if (rect.width == width_ && rect.height == height_) return;
+  ApplyViewSize(rect.width, rect.height);
+}
+
+Rect Browser::AskViewRect() {
   Rect rect;
   if (!(delegate_ && delegate_->GetViewRect(rect) && rect.width > 0 && rect.height > 0) &&
       !(delegate_ && delegate_->GetRootScreenRect(rect) && rect.width > 0 && rect.height > 0))
     rect = {0, 0, 800, 600};
-  if (rect.width == width_ && rect.height == height_) return;
-  ApplyViewSize(rect.width, rect.height);
+  return rect;
 }
 
 void Browser::SendMouseClick(const MouseInput& e, int button, bool up, int clickCount) {
@@ -469,9 +511,11 @@ void Browser::LoadUrl(int64_t frameId, const std::string& url) {
   if (!frame.empty() && frameId > 0 && frame != mainFrame_) p["frameId"] = frame;
   std::weak_ptr<Browser> w = weak_from_this();
   int64_t fid = frameId > 0 ? frameId : MainFrameId();
+  auto self = shared_from_this();
+  Ordered([self, w, fid, url, p = std::move(p)]() mutable {
   DevToolsPipe* pipe = Engine::Get().Pipe();
   if (!pipe) return;
-  pipe->Send("Page.navigate", std::move(p), sessionId_,
+  pipe->Send("Page.navigate", std::move(p), self->sessionId_,
              [w, fid, url](const json& r, const std::string& err) {
                auto b = w.lock();
                if (!b || !err.empty()) return;
@@ -480,6 +524,7 @@ void Browser::LoadUrl(int64_t frameId, const std::string& url) {
                json ev = {{"frameId", b->DevToolsFrame(fid)}, {"errorText", text}, {"url", url}};
                b->HandleEvent("pv7.loadFailed", ev);
              });
+  });
 }
 
 void Browser::LoadString(int64_t frameId, const std::string& html, const std::string&) {
@@ -501,10 +546,12 @@ void Browser::ExecuteJavaScript(int64_t frameId, const std::string& code, const 
     if (it != contexts_.end() && frame != mainFrame_) p["contextId"] = it->second;
   }
   std::weak_ptr<Browser> w = weak_from_this();
+  int base = startLine > 0 ? startLine : 1;
+  auto self = shared_from_this();
+  Ordered([self, w, url, base, p = std::move(p)]() mutable {
   DevToolsPipe* pipe = Engine::Get().Pipe();
   if (!pipe) return;
-  int base = startLine > 0 ? startLine : 1;
-  pipe->Send("Runtime.evaluate", std::move(p), sessionId_,
+  pipe->Send("Runtime.evaluate", std::move(p), self->sessionId_,
              [w, url, base](const json& r, const std::string& err) {
                auto b = w.lock();
                if (!b || !err.empty() || !r.contains("exceptionDetails")) return;
@@ -514,6 +561,7 @@ void Browser::ExecuteJavaScript(int64_t frameId, const std::string& code, const 
                details["lineNumber"] = details.value("lineNumber", 0) + base - 1;
                b->ExceptionThrown({{"exceptionDetails", details}});
              });
+  });
 }
 
 void Browser::StopLoad() { Send("Page.stopLoading", json::object()); }
@@ -521,11 +569,13 @@ void Browser::StopLoad() { Send("Page.stopLoading", json::object()); }
 void Browser::Close() {
   if (!alive_.exchange(false)) return;
   Engine& e = Engine::Get();
-  if (DevToolsPipe* pipe = e.Pipe()) {
-    pipe->Send("Page.stopScreencast", json::object(), sessionId_);
-    pipe->Send("Target.closeTarget", {{"targetId", targetId_}});
-  }
   auto self = shared_from_this();
+  Ordered([self] {
+    if (DevToolsPipe* pipe = Engine::Get().Pipe()) {
+      pipe->Send("Page.stopScreencast", json::object(), self->sessionId_);
+      pipe->Send("Target.closeTarget", {{"targetId", self->targetId_}});
+    }
+  });
   e.PostMain([self] {
     if (self->delegate_) self->delegate_->OnBeforeClose();
     Engine::Get().Forget(self.get());

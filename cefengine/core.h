@@ -209,7 +209,15 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::string DevToolsFrame(int64_t id);
   void Send(const std::string& method, json params);
   void ApplyViewSize(int w, int h);
+  void ApplyViewSizeNow(int w, int h);
   void StartScreencast();
+  void StartScreencastNow();
+  void SendNow(const std::string& method, json params);
+  void Ordered(std::function<void()> fn);
+  Rect AskViewRect();
+  std::recursive_mutex orderMutex_;
+  int barriers_ = 0;
+  std::deque<std::function<void()>> held_;
   std::atomic<bool> screencasting_{false};
   void RequestPaused(json params);
   void WindowOpen(json params);

@@ -436,3 +436,26 @@ TEST(CefEngineBrowser, AnUnknownSchemeDoesNotStopLaterLoads) {
   PumpFor(500);
   LoadAndWait("/after-unknown", "<body>fine</body>");
 }
+
+TEST(CefEngineBrowser, ResizeFromAnotherThreadKeepsTheOrderOfLaterCalls) {
+  LoadAndWait("/order", "<body>order</body>");
+  std::thread t([] {
+    {
+      std::lock_guard<std::mutex> lock(g_client->m);
+      g_client->viewWidth = 360;
+    }
+    Api::Resize();
+    // Sent right after the resize, from the same thread: it must see the new size.
+    Api::Js("console.log('width=' + window.innerWidth)");
+  });
+  t.join();
+  Console c;
+  EXPECT_TRUE(WaitConsole("width=360", &c));
+  {
+    std::lock_guard<std::mutex> lock(g_client->m);
+    for (auto& m : g_client->console) EXPECT_NE(m.message, "width=320");
+    g_client->viewWidth = 320;
+  }
+  Api::Resize();
+  PumpFor(100);
+}
