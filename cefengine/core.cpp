@@ -817,6 +817,9 @@ void Browser::HandleFrame(json params) {
   bool ackNow;
   {
     std::lock_guard<std::mutex> lock(ps.m);
+    // With no paint waiting for the main thread the next frame may be produced while
+    // this one is decoded; otherwise the acknowledgement waits for the delivery, so a
+    // slow main thread slows Chromium down (and the frame rate stays near the cap).
     ackNow = !ps.pending;
     if (!ackNow) {
       ps.heldAck = true;
@@ -824,8 +827,6 @@ void Browser::HandleFrame(json params) {
     }
   }
   DevToolsPipe* pipe = Engine::Get().Pipe();
-  // With nothing waiting for the main thread, the next frame may be produced while this
-  // one is decoded; otherwise the acknowledgement waits for the delivery.
   if (ackNow && pipe) pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, sessionId_);
   if (!alive_ || !params.contains("data") || !params["data"].is_string()) return;
   if (!Base64Decode(params["data"].get_ref<const std::string&>(), ps.png)) return;
