@@ -1,0 +1,345 @@
+// pv7host as a real process beside the scripted engine library: the channels it
+// opens, its command reader, its watchdog, and pv7parent driving it. Every engine
+// call the host makes is read back from the scripted engine's call log.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/channel.h"
+#include "platform/process.h"
+#include "platform/socket.h"
+#include "xml/stream.h"
+
+using platform::ChildProcess;
+using platform::TcpListener;
+using platform::TcpSocket;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char kClick[] = "<MouseClick><MouseX>5</MouseX><MouseY>6</MouseY></MouseClick>";
+const char kClickDown[] = "host.send_mouse_click_event x=5 y=6 mods=16 button=0 up=0 count=1";
+const char kClickUp[] = "host.send_mouse_click_event x=5 y=6 mods=0 button=0 up=1 count=1";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+int CountLinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+  int n = 0;
+  for (const std::string& l : lines) n += l.rfind(prefix, 0) == 0;
+  return n;
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+  for (const std::string& l : lines)
+    if (l == line) return true;
+  return false;
+}
+
+// A per-test file name in the test temporary folder.
+std::string TempPath(const std::string& suffix) {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name() + suffix;
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return ::testing::TempDir() + "hostproc-" + name;
+}
+
+// The sum of user and system CPU time of a process, in clock ticks.
+long long CpuTicks(int pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream in(stat.substr(close + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  // Fields after the name: state is field 3; utime and stime are fields 14 and 15.
+  for (int i = 3; i <= 15 && in >> field; ++i) {
+    if (i == 14) utime = std::stoll(field);
+    if (i == 15) stime = std::stoll(field);
+  }
+  return utime + stime;
+}
+
+// Whether a thread of the process carries the name.
+bool HasThreadNamed(int pid, const std::string& name) {
+  std::error_code ec;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::string comm = ReadFile(entry.path().string() + "/comm");
+    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    if (comm == name) return true;
+  }
+  return false;
+}
+
+template <class Pred>
+bool PollUntil(int timeoutMs, Pred pred) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (pred()) return true;
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// One host started against a listener of the test, with its own call log.
+class HostRun {
+ public:
+  // Starts the host with the arguments; "{port}" in an argument becomes the
+  // listener's port.
+  explicit HostRun(std::vector<std::string> args, std::optional<uint16_t> port = {})
+      : FListener(port.value_or(0)), FLog(TempPath(".log")) {
+    std::filesystem::remove(FLog);
+    for (std::string& a : args) {
+      size_t at = a.find("{port}");
+      if (at != std::string::npos) a.replace(at, 6, std::to_string(FListener.Port()));
+    }
+    ::setenv("PV7_SCRIPTED_LOG", FLog.c_str(), 1);
+    FHost.emplace(ChildProcess::Start(HOSTPROC_HOST, args));
+  }
+
+  TcpListener& Listener() { return FListener; }
+  ChildProcess& Host() { return *FHost; }
+  std::vector<std::string> Log() const { return Lines(ReadFile(FLog)); }
+
+  // Accepts the two connections and checks their tags: ACTN first, then DRAW.
+  void AcceptChannels() {
+    FActn = FListener.Accept(5000);
+    ASSERT_TRUE(FActn.IsOpen()) << "no ACTN connection";
+    char tag[8];
+    FActn.ReceiveAll(tag, sizeof tag, 3000);
+    ASSERT_EQ(std::string(tag, 8), std::string("\0\0\0\4ACTN", 8));
+    FDraw = FListener.Accept(3000);
+    ASSERT_TRUE(FDraw.IsOpen()) << "no DRAW connection";
+    TMemoryStream first;
+    ReadMessage(FDraw, first, 3000);
+    ASSERT_EQ(std::string(static_cast<const char*>(first.Memory()), size_t(first.GetSize())),
+              "DRAW");
+  }
+
+  void Send(const std::string& message) { WriteMessage(FActn, message.data(), int64_t(message.size())); }
+  TcpSocket& Actn() { return FActn; }
+
+  bool WaitForLine(const std::string& line, int timeoutMs = 3000) {
+    return PollUntil(timeoutMs, [&] { return HasLine(Log(), line); });
+  }
+
+ private:
+  TcpListener FListener;
+  std::string FLog;
+  std::optional<ChildProcess> FHost;
+  TcpSocket FActn, FDraw;
+};
+
+}  // namespace
+
+// --- channels -------------------------------------------------------------------
+
+TEST(HostChannels, ActnThenDrawThenDestroyEndsWithStatus0) {
+  HostRun run({"-drawPort={port}", "-showSelf=0"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  // No parent watch and no watchdog switch: the host keeps running.
+  EXPECT_TRUE(run.Host().Running());
+  run.Send("<Destroy/>");
+  run.Send(kClick);  // already waiting when Destroy is handled: never read
+  std::optional<int> status = run.Host().Wait(3000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+  std::vector<std::string> log = run.Log();
+  EXPECT_EQ(CountLinesStartingWith(log, "host.send_mouse_click_event"), 0);
+  EXPECT_EQ(CountLinesStartingWith(log, "host.close_browser"), 1);
+  EXPECT_TRUE(HasLine(log, "shutdown outstanding_refs=0"));
+}
+
+TEST(HostChannels, NobodyListeningEndsTheHostAtOnceWithStatus0) {
+  uint16_t port;
+  {
+    TcpListener probe;
+    port = probe.Port();
+  }
+  HostRun run({"-drawPort=" + std::to_string(port)});
+  std::optional<int> status = run.Host().Wait(3000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+  std::vector<std::string> log = run.Log();
+  EXPECT_EQ(CountLinesStartingWith(log, "create_browser_sync"), 1);
+  EXPECT_TRUE(HasLine(log, "shutdown outstanding_refs=0"));
+}
+
+TEST(HostChannels, PortIsTakenModulo65536) {
+  std::optional<HostRun> run;
+  try {
+    run.emplace(std::vector<std::string>{"-drawPort=70000"}, uint16_t(70000 - 65536));
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << "port 4464 is not free: " << e.what();
+  }
+  ASSERT_NO_FATAL_FAILURE(run->AcceptChannels());
+  run->Send("<Destroy/>");
+  std::optional<int> status = run->Host().Wait(3000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+}
+
+// --- the command reader ---------------------------------------------------------
+
+TEST(HostReader, EmptyAndUnknownMessagesAreSkipped) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  run.Send("");
+  run.Send("<Unknown><MouseX>1</MouseX></Unknown>");
+  run.Send("<?xml version=\"1.0\"?><!-- no root -->");
+  run.Send(kClick);
+  EXPECT_TRUE(run.WaitForLine(kClickUp));
+  run.Send("<Destroy/>");
+  ASSERT_EQ(run.Host().Wait(3000), std::optional<int>(0));
+  EXPECT_EQ(CountLinesStartingWith(run.Log(), "host.send_mouse_click_event"), 2);
+}
+
+// Messages after which the reader stops while the host keeps running.
+class HostReaderEnds : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HostReaderEnds, LaterCommandsAreNotReadAndTheHostRuns) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  run.Send(GetParam());
+  run.Send(kClick);
+  // A running reader would handle the click within milliseconds.
+  EXPECT_FALSE(PollUntil(400, [&] {
+    return CountLinesStartingWith(run.Log(), "host.send_mouse_click_event") > 0;
+  }));
+  EXPECT_TRUE(run.Host().Running());
+  run.Host().Kill();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, HostReaderEnds,
+    ::testing::Values("<MouseClick><MouseX>1</MouseX", "not xml at all <<",
+                      // field names are matched exactly: MouseX is missing
+                      "<MouseClick><mousex>1</mousex><MouseY>2</MouseY></MouseClick>",
+                      "<MouseClick><MouseX>x1</MouseX><MouseY>2</MouseY></MouseClick>",
+                      "<WindowSize><WndSzX>10</WndSzX></WindowSize>"));
+
+TEST(HostReader, ParentClosingActnEndsTheReaderWithoutBusyLoop) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  run.Send(kClick);
+  ASSERT_TRUE(run.WaitForLine(kClickUp));
+  run.Actn().Close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const long long before = CpuTicks(run.Host().Pid());
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const long long after = CpuTicks(run.Host().Pid());
+  ASSERT_GE(before, 0);
+  // A reader spinning on the closed socket would use about 100 ticks a second.
+  EXPECT_LT(after - before, 20);
+  EXPECT_TRUE(run.Host().Running());
+  run.Host().Kill();
+}
+
+// --- the watchdog ---------------------------------------------------------------
+
+class HostWatchdog : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HostWatchdog, EndOfTheStartingProcessEndsTheHostWithStatus1) {
+  ChildProcess parent = ChildProcess::Start("/bin/sleep", {"30"});
+  HostRun run({"-drawPort={port}", std::string(GetParam()) + std::to_string(parent.Pid())});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  ASSERT_TRUE(PollUntil(3000, [&] { return HasThreadNamed(run.Host().Pid(), "watchdog"); }));
+  const auto killedAt = Clock::now();
+  parent.Kill();
+  parent.Wait(-1);
+  std::optional<int> status = run.Host().Wait(3000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killedAt).count(),
+            1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switch, HostWatchdog, ::testing::Values("-parentID=", "/parentID="));
+
+TEST(HostWatchdog, ZeroWatchesNothing) {
+  HostRun run({"-drawPort={port}", "-parentID=0"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  EXPECT_FALSE(PollUntil(300, [&] { return !run.Host().Running(); }));
+  EXPECT_FALSE(HasThreadNamed(run.Host().Pid(), "watchdog"));
+  run.Send("<Destroy/>");
+  EXPECT_EQ(run.Host().Wait(3000), std::optional<int>(0));
+}
+
+// --- command effects in the engine --------------------------------------------------
+
+TEST(HostCommands, EachCommandReachesTheEngine) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  run.Send(kClick);
+  run.Send("<KeyPress keyType=\"kt_char\" key=\"97\"/>");
+  run.Send("<KeyPress keyType=\"KT_KEYDOWN\" key=\"65\" modifiers=\"65538\" sysChar=\"TRUE\"/>");
+  run.Send("<KeyPress keyType=\"KT_KEYUP\" key=\"66\"/>");
+  run.Send("<KeyPress keyType=\"kt_other\" key=\"67\"/>");  // no engine type: nothing sent
+  run.Send("<WindowSize><WndSzX>10</WndSzX><WndSzY>20</WndSzY></WindowSize>");
+  run.Send("<LoadWEBURL><WEBURL>http://127.0.0.1:1/page?a=1&amp;b=2</WEBURL>"
+           "<HEADERS>X-Till=7</HEADERS></LoadWEBURL>");
+  run.Send("<JavaScript>document.title = 'x &lt; y';</JavaScript>");
+  run.Send("<MouseWheel><MouseX>1</MouseX><MouseY>2</MouseY><MouseDeltaX>3</MouseDeltaX>"
+           "<MouseDeltaY>-120</MouseDeltaY></MouseWheel>");
+  run.Send("<Destroy/>");
+  ASSERT_EQ(run.Host().Wait(3000), std::optional<int>(0));
+
+  std::vector<std::string> log = run.Log();
+  std::vector<std::string> effects;
+  for (const std::string& l : log)
+    if (l.rfind("host.send_", 0) == 0 || l == "host.was_resized" || l.rfind("frame.load_url", 0) == 0 ||
+        l.rfind("frame.execute_java_script", 0) == 0)
+      effects.push_back(l);
+  const std::vector<std::string> expected = {
+      "frame.load_url about:blank",  // the browser's first page
+      kClickDown,
+      kClickUp,
+      "host.send_key_event type=3 key=97 char=0 mods=0",
+      "host.send_key_event type=0 key=65 char=0 mods=2",
+      "host.send_key_event type=2 key=66 char=0 mods=0",
+      "host.was_resized",
+      "frame.load_url http://127.0.0.1:1/page?a=1&b=2",
+      "frame.execute_java_script about:blank 0 document.title = 'x < y';",
+      "host.send_mouse_wheel_event x=1 y=2 mods=0 dx=3 dy=-120",
+  };
+  EXPECT_EQ(effects, expected);
+  EXPECT_TRUE(HasLine(log, "shutdown outstanding_refs=0"));
+}
+
+// --- pv7parent ------------------------------------------------------------------------
+
+TEST(HostParent, ReferenceParentSeesBothChannelsAndStatus0) {
+  const std::string out = TempPath(".out");
+  ::setenv("PV7_SCRIPTED_LOG", TempPath(".log").c_str(), 1);
+  const std::string command = std::string(HOSTPROC_PARENT) + " --host " + HOSTPROC_HOST +
+                              " --timeout 10 --click 3,4 > " + out + " 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(out);
+  std::vector<std::string> lines = Lines(ReadFile(out));
+  EXPECT_TRUE(HasLine(lines, "connection ACTN")) << ReadFile(out);
+  EXPECT_TRUE(HasLine(lines, "connection DRAW")) << ReadFile(out);
+  EXPECT_TRUE(HasLine(lines, "host exited with status 0")) << ReadFile(out);
+  std::vector<std::string> log = Lines(ReadFile(TempPath(".log")));
+  EXPECT_TRUE(HasLine(log, "host.send_mouse_click_event x=3 y=4 mods=16 button=0 up=0 count=1"));
+}
