@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kBlockSize = 16384;
 // Deeper element nesting raises instead of exhausting the stack.
-constexpr int kMaxDepth = 4096;
+constexpr int kMaxDepth = 1000;
 
 // Character classes of names, from the ANSI code page.
 struct TNameChars {
