@@ -60,7 +60,8 @@ bool ProcessHandle::WaitEnded(int timeoutMs) const {
   return r > 0 && (p.revents & (POLLIN | POLLHUP)) != 0;
 }
 
-ChildProcess ChildProcess::Start(const std::string& path, const std::vector<std::string>& args) {
+ChildProcess ChildProcess::Start(const std::string& path, const std::vector<std::string>& args,
+                                 const std::string& workingDir) {
   if (::access(path.c_str(), X_OK) != 0)
     throw Exception("Cannot run \"" + path + "\": " + std::strerror(errno));
   std::vector<char*> argv;
@@ -70,6 +71,7 @@ ChildProcess ChildProcess::Start(const std::string& path, const std::vector<std:
   pid_t pid = ::fork();
   if (pid < 0) throw Exception(std::string("fork: ") + std::strerror(errno));
   if (pid == 0) {
+    if (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0) ::_exit(127);
     ::execv(path.c_str(), argv.data());
     ::_exit(127);
   }

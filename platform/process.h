@@ -41,7 +41,8 @@ class ChildProcess {
  public:
   // Starts `path` with argv[0] = path and the arguments; raises Exception when it
   // cannot be started (the executable missing or not runnable).
-  static ChildProcess Start(const std::string& path, const std::vector<std::string>& args);
+  static ChildProcess Start(const std::string& path, const std::vector<std::string>& args,
+                            const std::string& workingDir = {});
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
