@@ -1,0 +1,262 @@
+// DispatchCommand over a target holding a real component on the scripted engine,
+// the command reader ending on Destroy, and the main form's paint policy with its
+// frames read back from a DRAW connection of the test.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/cefintrk.h"
+#include "host/channel.h"
+#include "host/commands.h"
+#include "host/commandthread.h"
+#include "host/mainform.h"
+#include "host/switches.h"
+#include "osr/ChromiumOSR.h"
+#include "platform/codepage.h"
+#include "platform/dynlib.h"
+#include "platform/socket.h"
+#include "xml/exception.h"
+#include "xml/stream.h"
+
+namespace {
+
+template <class F>
+F Fn(const char* name) {
+  F f = reinterpret_cast<F>(platform::ResolveDynLibSymbol(CefLibraryHandle(), name));
+  if (!f) throw Exception(std::string("scripted engine lacks ") + name);
+  return f;
+}
+
+std::vector<std::string> Calls() {
+  std::vector<std::string> out;
+  const int n = Fn<int (*)()>("scripted_call_count")();
+  for (int i = 0; i < n; ++i) out.emplace_back(Fn<const char* (*)(int)>("scripted_call")(i));
+  return out;
+}
+void ClearCalls() { Fn<void (*)()>("scripted_clear_calls")(); }
+int Outstanding() { return Fn<int (*)()>("scripted_outstanding_refs")(); }
+
+// The calls that reach the engine's host and frame objects (not the getters).
+std::vector<std::string> Effects() {
+  std::vector<std::string> out;
+  for (const std::string& c : Calls())
+    if ((c.rfind("host.", 0) == 0 || c.rfind("frame.", 0) == 0) && c.rfind("frame.is_valid", 0) != 0)
+      out.push_back(c);
+  return out;
+}
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ConfigureEngine();
+    char arg0[] = "pv7host";
+    char* argv[] = {arg0, nullptr};
+    ASSERT_TRUE(StartEngine(1, argv));
+  }
+  void TearDown() override {
+    EXPECT_EQ(Outstanding(), 0) << "references the program did not release";
+    StopEngine();
+  }
+};
+
+// A command target over a component with a browser on the scripted engine.
+class Target : public ICommandTarget {
+ public:
+  Target() {
+    FChromium.Loaded();
+    ClearCalls();
+  }
+  TCefRef<cef_browser_t> EngineBrowser() override { return FChromium.EngineBrowser(); }
+  TFrameBitmap& ViewBitmap() override { return FView; }
+  void SetHeaders(std::string headers) override {
+    FHeaders = std::move(headers);
+    ++FHeaderSets;
+  }
+  void Navigate(const std::string& url) override {
+    FNavigated.push_back(url);
+    FChromium.Navigate(platform::AnsiToWide(url));
+  }
+  void PostQuit() override { ++FQuits; }
+
+  TChromiumOSR FChromium;
+  TFrameBitmap FView;
+  std::string FHeaders = "unset";
+  int FHeaderSets = 0;
+  std::vector<std::string> FNavigated;
+  int FQuits = 0;
+};
+
+void Dispatch(ICommandTarget& target, const std::string& text, TGoGoThread* thread = nullptr) {
+  TStringStream message(text);
+  DispatchCommand(target, message, thread);
+}
+
+}  // namespace
+
+// --- DispatchCommand ----------------------------------------------------------------
+
+using Commands = Engine;
+
+TEST_F(Commands, MouseAndKeyEventsWithTheirFields) {
+  Target t;
+  Dispatch(t, "<MouseClick><MouseX>-3</MouseX><MouseY>$10</MouseY></MouseClick>");
+  Dispatch(t, "<mouseclick><MouseX>1</MouseX><MouseY>2</MouseY></mouseclick>");  // any case
+  Dispatch(t, "<KeyPress keyType=\"Kt_Char\" key=\"97\"/>");
+  Dispatch(t, "<KeyPress keyType=\"KT_KEYDOWN\" key=\"13\" modifiers=\"65538\"/>");
+  Dispatch(t, "<KeyPress keyType=\"KT_KEYUP\"/>");
+  Dispatch(t, "<KeyPress keyType=\"KT_SYSKEY\" key=\"13\"/>");
+  Dispatch(t, "<KeyPress key=\"13\"/>");
+  Dispatch(t, "<MouseWheel><MouseX>4</MouseX><MouseY>5</MouseY><MouseDeltaX>0</MouseDeltaX>"
+              "<MouseDeltaY>-120</MouseDeltaY></MouseWheel>");
+  const std::vector<std::string> expected = {
+      "host.send_mouse_click_event x=-3 y=16 mods=16 button=0 up=0 count=1",
+      "host.send_mouse_click_event x=-3 y=16 mods=0 button=0 up=1 count=1",
+      "host.send_mouse_click_event x=1 y=2 mods=16 button=0 up=0 count=1",
+      "host.send_mouse_click_event x=1 y=2 mods=0 button=0 up=1 count=1",
+      "host.send_key_event type=3 key=97 char=0 mods=0",
+      "host.send_key_event type=0 key=13 char=0 mods=2",
+      "host.send_key_event type=2 key=0 char=0 mods=0",
+      "host.send_mouse_wheel_event x=4 y=5 mods=0 dx=0 dy=-120",
+  };
+  EXPECT_EQ(Effects(), expected);
+}
+
+TEST_F(Commands, MissingOrBadFieldsRaiseBeforeAnyEngineCall) {
+  Target t;
+  for (const char* text : {"<MouseClick><MouseX>1</MouseX></MouseClick>",
+                           "<MouseClick><mousex>1</mousex><MouseY>2</MouseY></MouseClick>",
+                           "<MouseClick><MouseX>1.5</MouseX><MouseY>2</MouseY></MouseClick>",
+                           "<MouseWheel><MouseX>1</MouseX><MouseY>2</MouseY><MouseDeltaX>3"
+                           "</MouseDeltaX></MouseWheel>",
+                           "<WindowSize><WndSzX>4</WndSzX><WndSzY></WndSzY></WindowSize>"}) {
+    EXPECT_THROW(Dispatch(t, text), EConvertError) << text;
+  }
+  EXPECT_THROW(Dispatch(t, "<MouseClick><MouseX>1</MouseX"), Exception);
+  EXPECT_TRUE(Effects().empty());
+  EXPECT_EQ(t.FView.Width(), 0);
+}
+
+TEST_F(Commands, UnknownRootAndNoRootDoNothing) {
+  Target t;
+  Dispatch(t, "<Navigate><WEBURL>http://x/</WEBURL></Navigate>");
+  Dispatch(t, "<?xml version=\"1.0\"?>");
+  Dispatch(t, "");
+  EXPECT_TRUE(Effects().empty());
+  EXPECT_TRUE(t.FNavigated.empty());
+  EXPECT_EQ(t.FQuits, 0);
+}
+
+TEST_F(Commands, WindowSizeSetsTheViewAndTellsTheEngine) {
+  Target t;
+  Dispatch(t, "<WindowSize><WndSzX>3</WndSzX><WndSzY>2</WndSzY></WindowSize>");
+  ASSERT_EQ(t.FView.Width(), 3);
+  ASSERT_EQ(t.FView.Height(), 2);
+  std::memset(t.FView.Pixels(), 0x55, 3 * 2 * 4);
+  // The same size keeps the pixels.
+  Dispatch(t, "<WindowSize><WndSzX>3</WndSzX><WndSzY>2</WndSzY></WindowSize>");
+  EXPECT_EQ(t.FView.Pixels()[0], 0x55);
+  EXPECT_EQ(t.FView.Pixels()[3 * 2 * 4 - 1], 0x55);
+  // Negative sizes count as 0.
+  Dispatch(t, "<WindowSize><WndSzX>-5</WndSzX><WndSzY>7</WndSzY></WindowSize>");
+  EXPECT_EQ(t.FView.Width(), 0);
+  EXPECT_EQ(t.FView.Height(), 7);
+  EXPECT_TRUE(t.FView.Empty());
+  EXPECT_EQ(Effects(), (std::vector<std::string>{"host.was_resized", "host.was_resized",
+                                                 "host.was_resized"}));
+}
+
+TEST_F(Commands, LoadWEBURLSetsTheHeadersThenLoads) {
+  Target t;
+  Dispatch(t, "<LoadWEBURL><WEBURL>http://127.0.0.1:1/a?b=1&amp;c=2</WEBURL>"
+              "<HEADERS>X-Till=7;X-Mode=test</HEADERS></LoadWEBURL>");
+  EXPECT_EQ(t.FHeaders, "X-Till=7;X-Mode=test");
+  // An empty or missing list clears the headers.
+  Dispatch(t, "<LoadWEBURL><WEBURL>http://127.0.0.1:1/b</WEBURL><HEADERS/></LoadWEBURL>");
+  EXPECT_EQ(t.FHeaders, "");
+  t.FHeaders = "unset";
+  Dispatch(t, "<LoadWEBURL><WEBURL>http://127.0.0.1:1/c</WEBURL></LoadWEBURL>");
+  EXPECT_EQ(t.FHeaders, "");
+  EXPECT_EQ(t.FHeaderSets, 3);
+  EXPECT_EQ(t.FNavigated, (std::vector<std::string>{"http://127.0.0.1:1/a?b=1&c=2",
+                                                   "http://127.0.0.1:1/b",
+                                                   "http://127.0.0.1:1/c"}));
+  EXPECT_EQ(Effects(), (std::vector<std::string>{"frame.load_url http://127.0.0.1:1/a?b=1&c=2",
+                                                 "frame.load_url http://127.0.0.1:1/b",
+                                                 "frame.load_url http://127.0.0.1:1/c"}));
+}
+
+TEST_F(Commands, JavaScriptRunsInTheMainFrameAtAboutBlankLine0) {
+  Target t;
+  Dispatch(t, "<JavaScript>if (a &lt; b) f(\"x\");</JavaScript>");
+  Dispatch(t, "<JavaScript/>");
+  EXPECT_EQ(Effects(), (std::vector<std::string>{
+                           "frame.execute_java_script about:blank 0 if (a < b) f(\"x\");",
+                           "frame.execute_java_script about:blank 0 "}));
+}
+
+TEST(CommandsNoBrowser, HandlersWithoutBrowserOnlyTouchTheTarget) {
+  struct Recorder : ICommandTarget {
+    TCefRef<cef_browser_t> EngineBrowser() override { return {}; }
+    TFrameBitmap& ViewBitmap() override { return view; }
+    void SetHeaders(std::string h) override { headers = std::move(h); }
+    void Navigate(const std::string& url) override { urls.push_back(url); }
+    void PostQuit() override { ++quits; }
+    TFrameBitmap view;
+    std::string headers;
+    std::vector<std::string> urls;
+    int quits = 0;
+  } r;
+  Dispatch(r, "<MouseClick><MouseX>1</MouseX><MouseY>2</MouseY></MouseClick>");
+  Dispatch(r, "<KeyPress keyType=\"KT_CHAR\" key=\"97\"/>");
+  Dispatch(r, "<JavaScript>1</JavaScript>");
+  Dispatch(r, "<WindowSize><WndSzX>2</WndSzX><WndSzY>3</WndSzY></WindowSize>");
+  Dispatch(r, "<LoadWEBURL><WEBURL>u</WEBURL><HEADERS>A=1</HEADERS></LoadWEBURL>");
+  Dispatch(r, "<DESTROY/>");
+  EXPECT_EQ(r.view.Width(), 2);
+  EXPECT_EQ(r.view.Height(), 3);
+  EXPECT_EQ(r.headers, "A=1");
+  EXPECT_EQ(r.urls, std::vector<std::string>{"u"});
+  EXPECT_EQ(r.quits, 1);
+  EXPECT_THROW(Dispatch(r, "<MouseClick><MouseX>1</MouseX></MouseClick>"), EConvertError);
+}
+
+TEST(CommandsText, KeyTypesAndIntegers) {
+  EXPECT_EQ(KeyTypeToEngine("kt_keyup"), KEYEVENT_KEYUP);
+  EXPECT_EQ(KeyTypeToEngine("KT_KeyDown"), KEYEVENT_RAWKEYDOWN);
+  EXPECT_EQ(KeyTypeToEngine("KT_CHAR"), KEYEVENT_CHAR);
+  for (const char* other : {"", "KT_", "KT_CHARS", " KT_CHAR", "keydown"})
+    EXPECT_EQ(KeyTypeToEngine(other), -1) << other;
+  EXPECT_EQ(StrToInt("-12"), -12);
+  EXPECT_EQ(StrToInt("$7fffffff"), 2147483647);
+  for (const char* bad : {"", " ", "1x", "2147483648", "$", "0x10"})
+    EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
+}
+
+// --- the command reader ---------------------------------------------------------------
+
+TEST_F(Commands, DestroyPostsQuitAndEndsTheReaderBeforeTheNextMessage) {
+  Target t;
+  platform::TcpListener listener;
+  auto client = std::make_shared<TTcpClient>();
+  client->SetHost(kLoopbackHost);
+  client->SetPort(listener.Port());
+  client->Connect();
+  platform::TcpSocket peer = listener.Accept(3000);
+  ASSERT_TRUE(peer.IsOpen());
+  auto* thread = new TGoGoThread(client, [&t](TGoGoThread& self, TStream& message) {
+    DispatchCommand(t, message, &self);
+  });
+  std::shared_ptr<TThreadDone> done = thread->Done();
+  thread->Start();
+  const std::string destroy = "<Destroy/>", size = "<WindowSize><WndSzX>2</WndSzX><WndSzY>2</WndSzY></WindowSize>";
+  WriteMessage(peer, size.data(), int64_t(size.size()));
+  WriteMessage(peer, destroy.data(), int64_t(destroy.size()));
+  const std::string later = "<WindowSize><WndSzX>9</WndSzX><WndSzY>9</WndSzY></WindowSize>";
+  WriteMessage(peer, later.data(), int64_t(later.size()));
+  // The peer keeps the connection open: only Destroy can end the reader.
+  ASSERT_TRUE(done->Wait(3000));
+  EXPECT_EQ(t.FQuits, 1);
+  EXPECT_EQ(t.FView.Width(), 2);
+}
