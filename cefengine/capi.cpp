@@ -108,9 +108,9 @@ struct SchemeRegistrar : Counted<cef_scheme_registrar_t, SchemeRegistrar> {
 
 void RegisterSchemes(cef_app_t* app) {
   if (!app || !app->on_register_custom_schemes) return;
+  // The registrar's only reference goes to the handler, which releases it.
   auto* r = new SchemeRegistrar;
   app->on_register_custom_schemes(app, r->Handle());
-  Release(r->Handle());
 }
 
 bool IsCustomScheme(const std::string& url) {

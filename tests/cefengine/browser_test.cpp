@@ -123,6 +123,7 @@ class EngineEnv : public ::testing::Environment {
       std::u16string name = u"local";
       cef_string_t s = View(name);
       r->add_custom_scheme(r, &s, 1, 1, 0);
+      Rel(r);
       g_schemeCalls++;
     };
     // A sub-process command line ends at once with 0; the browser process gets -1.
