@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -259,4 +261,157 @@ TEST_F(Commands, DestroyPostsQuitAndEndsTheReaderBeforeTheNextMessage) {
   ASSERT_TRUE(done->Wait(3000));
   EXPECT_EQ(t.FQuits, 1);
   EXPECT_EQ(t.FView.Width(), 2);
+}
+
+// --- the main form's paint policy ------------------------------------------------------
+
+namespace {
+
+int ScriptedPaint(cef_paint_element_type_t type, std::vector<cef_rect_t> rects, int w, int h) {
+  return Fn<int (*)(cef_paint_element_type_t, const cef_rect_t*, int, int, int)>("scripted_paint")(
+      type, rects.data(), int(rects.size()), w, h);
+}
+
+// A decoded 24-bit bottom-up frame: one byte (blue) per pixel is enough here,
+// since the scripted engine paints every channel alike.
+struct Frame {
+  int width = 0, height = 0;
+  std::vector<uint8_t> blue;  // top-down
+  uint8_t At(int x, int y) const { return blue[size_t(y * width + x)]; }
+};
+
+Frame DecodeBmp(TMemoryStream& bmp) {
+  const auto* p = static_cast<const uint8_t*>(bmp.Memory());
+  auto i32 = [&](size_t at) { return int32_t(p[at] | p[at + 1] << 8 | p[at + 2] << 16 | p[at + 3] << 24); };
+  Frame f;
+  if (bmp.GetSize() < 54 || p[0] != 'B' || p[1] != 'M') return f;
+  f.width = i32(18);
+  f.height = i32(22);
+  const int stride = (f.width * 3 + 3) & ~3;
+  if (bmp.GetSize() < 54 + int64_t(stride) * f.height) return {};
+  for (int y = 0; y < f.height; ++y)
+    for (int x = 0; x < f.width; ++x)
+      f.blue.push_back(p[size_t(i32(10)) + size_t(f.height - 1 - y) * stride + size_t(x) * 3]);
+  return f;
+}
+
+// A main form started against channels of the test.
+class Form : public Engine {
+ protected:
+  void SetUp() override {
+    Engine::SetUp();
+    SetProcessArguments({"-drawPort=" + std::to_string(FListener.Port())});
+    FForm = std::make_unique<TMainform>();
+    FActn = FListener.Accept(3000);
+    FDraw = FListener.Accept(3000);
+    ASSERT_TRUE(FDraw.IsOpen());
+    TMemoryStream tag;
+    ReadMessage(FDraw, tag, 3000);
+    ASSERT_EQ(tag.GetSize(), 4);
+    ClearCalls();
+  }
+  void TearDown() override {
+    FForm.reset();
+    SetProcessArguments(std::vector<std::string>{});
+    Engine::TearDown();
+  }
+
+  void Resize(int w, int h) {
+    Dispatch(*FForm, "<WindowSize><WndSzX>" + std::to_string(w) + "</WndSzX><WndSzY>" +
+                         std::to_string(h) + "</WndSzY></WindowSize>");
+  }
+  // The next published frame, or nothing within the time.
+  std::optional<Frame> NextFrame(int timeoutMs = 2000) {
+    TMemoryStream message;
+    try {
+      ReadMessage(FDraw, message, timeoutMs);
+    } catch (const platform::ESocketTimeout&) {
+      return {};
+    }
+    return DecodeBmp(message);
+  }
+  int Resizes() {
+    int n = 0;
+    for (const std::string& c : Calls()) n += c == "host.was_resized";
+    return n;
+  }
+
+  platform::TcpListener FListener;
+  std::unique_ptr<TMainform> FForm;
+  platform::TcpSocket FActn, FDraw;
+};
+
+}  // namespace
+
+TEST_F(Form, PaintOfTheViewSizeIsCopiedClippedAndPublished) {
+  Resize(4, 3);
+  ClearCalls();
+  // One rectangle inside, one reaching past the right and bottom edges.
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {{1, 0, 2, 1}, {3, 2, 5, 5}}, 4, 3), 0);
+  EXPECT_EQ(Resizes(), 1);  // every paint has the engine re-read the view size
+  std::optional<Frame> f = NextFrame();
+  ASSERT_TRUE(f);
+  ASSERT_EQ(f->width, 4);
+  ASSERT_EQ(f->height, 3);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const bool painted = (y == 0 && (x == 1 || x == 2)) || (x == 3 && y == 2);
+      EXPECT_EQ(f->At(x, y), painted ? 0x7F : 0) << x << "," << y;
+    }
+}
+
+TEST_F(Form, PaintOfAnotherSizeIsDroppedButResizes) {
+  Resize(4, 3);
+  ClearCalls();
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {{0, 0, 5, 3}}, 5, 3), 0);
+  EXPECT_EQ(Resizes(), 1);
+  EXPECT_FALSE(NextFrame(200));
+  // The next paint of the right size is published, and the dropped one left no trace.
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {}, 4, 3), 0);
+  std::optional<Frame> f = NextFrame();
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->width, 4);
+  for (uint8_t b : f->blue) EXPECT_EQ(b, 0);
+}
+
+TEST_F(Form, PaintWithoutRectanglesStillPublishes) {
+  Resize(2, 2);
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {{0, 0, 2, 2}}, 2, 2), 0);
+  ASSERT_TRUE(NextFrame());
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {}, 2, 2), 0);
+  std::optional<Frame> f = NextFrame();
+  ASSERT_TRUE(f);
+  for (uint8_t b : f->blue) EXPECT_EQ(b, 0x7F);
+}
+
+TEST_F(Form, PopupIsComposedAtItsRectangle) {
+  Resize(4, 3);
+  const cef_rect_t popup{1, 1, 2, 2};
+  ASSERT_EQ(Fn<int (*)(int)>("scripted_popup_show")(1), 0);
+  ASSERT_EQ(Fn<int (*)(const cef_rect_t*)>("scripted_popup_size")(&popup), 0);
+  EXPECT_TRUE(FForm->PopupVisible());
+  // A popup paint has the popup's size, not the view's: taken while it shows.
+  ASSERT_EQ(ScriptedPaint(PET_POPUP, {{0, 0, 2, 2}}, 2, 2), 0);
+  std::optional<Frame> f = NextFrame();
+  ASSERT_TRUE(f);
+  ASSERT_EQ(f->width, 4);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const bool inPopup = x >= 1 && x <= 2 && y >= 1 && y <= 2;
+      EXPECT_EQ(f->At(x, y), inPopup ? 0x7F : 0) << x << "," << y;
+    }
+  // Once hidden, a paint of the popup's size is dropped again.
+  ASSERT_EQ(Fn<int (*)(int)>("scripted_popup_show")(0), 0);
+  ASSERT_EQ(ScriptedPaint(PET_POPUP, {{0, 0, 2, 2}}, 2, 2), 0);
+  EXPECT_FALSE(NextFrame(200));
+}
+
+TEST_F(Form, ViewRectIsTheViewBitmapSize) {
+  Resize(7, 5);
+  cef_rect_t rect{9, 9, 9, 9};
+  EXPECT_EQ(Fn<int (*)(cef_rect_t*)>("scripted_get_view_rect")(&rect), 1);
+  EXPECT_EQ(rect.x, 0);
+  EXPECT_EQ(rect.y, 0);
+  EXPECT_EQ(rect.width, 7);
+  EXPECT_EQ(rect.height, 5);
 }
