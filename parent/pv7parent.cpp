@@ -309,7 +309,7 @@ class TParent {
     std::fflush(stdout);
   }
   void AcceptLoop();
-  void Serve(platform::TcpSocket socket);
+  void Serve(std::shared_ptr<platform::TcpSocket> socket);
   void ServeDraw(platform::TcpSocket& socket);
   void ServeIntf(platform::TcpSocket& socket);
   bool WaitForActn(int timeoutMs);
@@ -319,7 +319,10 @@ class TParent {
   platform::TcpListener FListener;
   std::mutex FPrintLock;  // guards stdout lines
   std::atomic<bool> FStop{false};
-  std::mutex FLock;  // guards FActn, FThreads, FLastFrame
+  std::mutex FLock;  // guards FActn, FThreads, FOpen, FLastFrame
+  // Every accepted connection, so that the end of the run can wake their readers:
+  // a connection left open by its peer must not keep the parent waiting.
+  std::vector<std::shared_ptr<platform::TcpSocket>> FOpen;
   std::condition_variable FActnArrived;
   std::shared_ptr<platform::TcpSocket> FActn;
   std::vector<std::thread> FThreads;
@@ -338,13 +341,14 @@ void TParent::AcceptLoop() {
     }
     if (!s.IsOpen()) continue;
     std::lock_guard<std::mutex> guard(FLock);
-    FThreads.emplace_back([this, sock = std::make_shared<platform::TcpSocket>(std::move(s))]() mutable {
-      Serve(std::move(*sock));
-    });
+    auto sock = std::make_shared<platform::TcpSocket>(std::move(s));
+    FOpen.push_back(sock);
+    FThreads.emplace_back([this, sock] { Serve(sock); });
   }
 }
 
-void TParent::Serve(platform::TcpSocket socket) {
+void TParent::Serve(std::shared_ptr<platform::TcpSocket> connection) {
+  platform::TcpSocket& socket = *connection;
   try {
     streamut::TMemoryStream first;
     ReadMessage(socket, first);
@@ -352,7 +356,7 @@ void TParent::Serve(platform::TcpSocket socket) {
     if (tag == "ACTN") {
       Print("connection ACTN");
       std::lock_guard<std::mutex> guard(FLock);
-      FActn = std::make_shared<platform::TcpSocket>(std::move(socket));
+      FActn = connection;
       FActnArrived.notify_all();
     } else if (tag == "DRAW") {
       Print("connection DRAW");
@@ -484,7 +488,7 @@ int TParent::Run() {
   acceptor.join();
   {
     std::lock_guard<std::mutex> guard(FLock);
-    if (FActn) FActn->Shutdown();
+    for (const auto& connection : FOpen) connection->Shutdown();
   }
   std::vector<std::thread> threads;
   {

@@ -1,0 +1,167 @@
+// pv7parent runs a real pv7host (beside the scripted engine library) over real
+// sockets; its standard output is collected in a file and read back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "host/channel.h"
+#include "platform/process.h"
+#include "platform/socket.h"
+#include "xml/stream.h"
+
+using platform::ChildProcess;
+
+namespace {
+
+const std::string kHost = std::string(PV7_TEST_DIR) + "/scripted/pv7host-parent";
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+// One pv7parent run: its output file, its process.
+struct TParentRun {
+  std::string out, log;
+  std::optional<ChildProcess> proc;
+  explicit TParentRun(const std::vector<std::string>& args) {
+    const std::string base = std::string(PV7_TEST_DIR) + "/parent-" +
+                             std::to_string(platform::GetCurrentProcessId()) + "-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    out = base + ".out";
+    log = base + ".calls";
+    std::remove(out.c_str());
+    std::remove(log.c_str());
+    std::string cmd = "PV7_SCRIPTED_LOG=" + Quote(log) + " exec " + Quote(PV7_PARENT);
+    for (const std::string& a : args) cmd += " " + Quote(a);
+    cmd += " >" + Quote(out) + " 2>&1";
+    proc.emplace(ChildProcess::Start("/bin/sh", {"-c", cmd}));
+  }
+  ~TParentRun() {
+    std::remove(out.c_str());
+    std::remove(log.c_str());
+  }
+  int Finish(int timeoutMs = 20000) {
+    std::optional<int> status = proc->Wait(timeoutMs);
+    return status ? *status : -1;
+  }
+  std::string Output() const { return Slurp(out); }
+  bool WaitForOutput(const std::string& needle, int timeoutMs = 5000) const {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      if (Output().find(needle) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+};
+
+uint16_t FreePort() {
+  platform::TcpListener probe;
+  return probe.Port();
+}
+
+}  // namespace
+
+TEST(Parent, StartsTheHostSeesActnThenDrawAndReportsStatus0) {
+  TParentRun run({"--host", kHost, "--timeout", "10", "--click", "10,20", "--js", "x = 1"});
+  ASSERT_EQ(run.Finish(), 0) << run.Output();
+  const std::string out = run.Output();
+  const size_t actn = out.find("connection ACTN"), draw = out.find("connection DRAW");
+  ASSERT_NE(actn, std::string::npos) << out;
+  ASSERT_NE(draw, std::string::npos) << out;
+  EXPECT_LT(actn, draw);
+  EXPECT_NE(out.find("command <MouseClick><MouseX>10</MouseX><MouseY>20</MouseY></MouseClick>"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("host exited with status 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("summary: frames=0"), std::string::npos) << out;
+  EXPECT_NE(out.find("status=0"), std::string::npos) << out;
+  const std::string calls = Slurp(run.log);
+  EXPECT_NE(calls.find("host.send_mouse_click_event x=10 y=20 mods=16"), std::string::npos) << calls;
+  EXPECT_NE(calls.find("frame.execute_java_script about:blank 0 x = 1"), std::string::npos) << calls;
+}
+
+TEST(Parent, AnswersEveryIntfRequestAndPrintsConsoleTexts) {
+  const uint16_t port = FreePort();
+  TParentRun run({"--host", kHost, "--port", std::to_string(port), "--timeout", "10", "--wait",
+                  "1500"});
+  ASSERT_TRUE(run.WaitForOutput("connection DRAW")) << run.Output();
+  // A render process's bridge connection: tag, then request/reply pairs in order.
+  platform::TcpSocket intf = platform::TcpSocket::Connect("127.0.0.1", port);
+  WriteTag(intf, "INTF");
+  for (const std::string request : {"<Ask/>", ""}) {
+    WriteMessage(intf, request.data(), int64_t(request.size()));
+    TMemoryStream reply;
+    ReadMessage(intf, reply, 3000);
+    EXPECT_EQ(std::string(static_cast<const char*>(reply.Memory()), size_t(reply.GetSize())),
+              "<Reply>" + std::to_string(request.size()) + "</Reply>");
+  }
+  SendConsoleText("127.0.0.1", port, "hello console");
+  ASSERT_EQ(run.Finish(), 0) << run.Output();
+  const std::string out = run.Output();
+  EXPECT_NE(out.find("connection INTF"), std::string::npos) << out;
+  EXPECT_NE(out.find("intf request 6 bytes: <Ask/>"), std::string::npos) << out;
+  EXPECT_NE(out.find("intf reply 16 bytes: <Reply>6</Reply>"), std::string::npos) << out;
+  EXPECT_NE(out.find("console hello console"), std::string::npos) << out;
+  EXPECT_NE(out.find("bridge=2"), std::string::npos) << out;
+}
+
+TEST(Parent, FailuresGiveANonZeroStatusAndAClearMessage) {
+  {
+    TParentRun run({"--host", "/nonexistent/pv7host", "--timeout", "5"});
+    EXPECT_NE(run.Finish(), 0);
+    EXPECT_NE(run.Output().find("/nonexistent/pv7host"), std::string::npos) << run.Output();
+  }
+  {
+    TParentRun run({"--host", kHost, "--keep", "--timeout", "1"});
+    EXPECT_NE(run.Finish(), 0);
+    EXPECT_NE(run.Output().find("error: time-out"), std::string::npos) << run.Output();
+  }
+  {
+    TParentRun run({"--click", "12"});
+    EXPECT_NE(run.Finish(), 0);
+    EXPECT_NE(run.Output().find("--click"), std::string::npos) << run.Output();
+  }
+}
+
+TEST(Parent, ReportsTheHostsOwnNonZeroStatus) {
+  // A host whose parent id names nothing it can watch still runs; a host that is
+  // killed from outside ends with 128 + 9, which the parent passes on as a failure.
+  TParentRun run({"--host", kHost, "--keep", "--timeout", "10"});
+  ASSERT_TRUE(run.WaitForOutput("connection DRAW")) << run.Output();
+  const std::string out = run.Output();
+  const size_t at = out.find("(pid ");
+  ASSERT_NE(at, std::string::npos) << out;
+  const int hostPid = std::atoi(out.c_str() + at + 5);
+  ASSERT_GT(hostPid, 0);
+  ChildProcess::Start("/bin/kill", {"-9", std::to_string(hostPid)}).Wait(5000);
+  EXPECT_NE(run.Finish(), 0);
+  EXPECT_NE(run.Output().find("host exited with status 137"), std::string::npos) << run.Output();
+}
+
+TEST(Parent, HelpListsEveryOption) {
+  TParentRun run({"--help"});
+  EXPECT_EQ(run.Finish(), 0);
+  const std::string out = run.Output();
+  for (const char* option : {"--host", "--port", "--show", "--size", "--url", "--headers", "--click",
+                             "--wheel", "--key", "--type", "--js", "--wait", "--xml", "--commands",
+                             "--keep", "--timeout", "--frames", "--snapshot", "--reply",
+                             "--reply-file"})
+    EXPECT_NE(out.find(option), std::string::npos) << option;
+}
