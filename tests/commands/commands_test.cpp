@@ -40,6 +40,12 @@ std::vector<std::string> Calls() {
 void ClearCalls() { Fn<void (*)()>("scripted_clear_calls")(); }
 int Outstanding() { return Fn<int (*)()>("scripted_outstanding_refs")(); }
 
+bool HasCall(const std::vector<std::string>& calls, const std::string& call) {
+  for (const std::string& c : calls)
+    if (c == call) return true;
+  return false;
+}
+
 // The calls that reach the engine's host and frame objects (not the getters).
 std::vector<std::string> Effects() {
   std::vector<std::string> out;
@@ -135,6 +141,10 @@ TEST_F(Commands, MissingOrBadFieldsRaiseBeforeAnyEngineCall) {
                            "<WindowSize><WndSzX>4</WndSzX><WndSzY></WndSzY></WindowSize>"}) {
     EXPECT_THROW(Dispatch(t, text), EConvertError) << text;
   }
+  // Non-numeric key attributes fail the same way.
+  EXPECT_THROW(Dispatch(t, "<KeyPress keyType=\"KT_CHAR\" key=\"a\"/>"), EConvertError);
+  EXPECT_THROW(Dispatch(t, "<KeyPress keyType=\"KT_CHAR\" key=\"1\" modifiers=\"x\"/>"),
+               EConvertError);
   EXPECT_THROW(Dispatch(t, "<MouseClick><MouseX>1</MouseX"), Exception);
   EXPECT_TRUE(Effects().empty());
   EXPECT_EQ(t.FView.Width(), 0);
@@ -414,4 +424,81 @@ TEST_F(Form, ViewRectIsTheViewBitmapSize) {
   EXPECT_EQ(rect.y, 0);
   EXPECT_EQ(rect.width, 7);
   EXPECT_EQ(rect.height, 5);
+}
+
+TEST_F(Form, OneByOneViewIs58ByteBmp) {
+  Resize(1, 1);
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {{0, 0, 1, 1}}, 1, 1), 0);
+  TMemoryStream message;
+  ReadMessage(FDraw, message, 2000);
+  ASSERT_EQ(message.GetSize(), 58);
+  const auto* p = static_cast<const uint8_t*>(message.Memory());
+  EXPECT_EQ(p[54], 0x7F);
+  EXPECT_EQ(p[56], 0x7F);
+  EXPECT_EQ(p[57], 0);  // row padding
+}
+
+namespace {
+
+std::string RequestHeadersAfter(const std::string& before) {
+  char out[1024] = {};
+  using F = int (*)(const char*, const char*, char*, int);
+  Fn<F>("scripted_before_resource_load")("http://127.0.0.1:1/", before.c_str(), out, sizeof out);
+  return out;
+}
+
+}  // namespace
+
+TEST_F(Form, HeaderListIsAppendedToEveryRequest) {
+  auto load = [&](const std::string& headers) {
+    Dispatch(*FForm, "<LoadWEBURL><WEBURL>http://127.0.0.1:1/</WEBURL><HEADERS>" + headers +
+                         "</HEADERS></LoadWEBURL>");
+  };
+  // No list yet: the request keeps exactly its own headers.
+  EXPECT_EQ(RequestHeadersAfter("Accept: */*\n"), "Accept: */*\n");
+  load("X-A=1;X-A=2");
+  EXPECT_EQ(RequestHeadersAfter("X-A: 0\n"), "X-A: 0\nX-A: 1\nX-A: 2\n");
+  load("X-A=1 X-B=2");
+  EXPECT_EQ(RequestHeadersAfter(""), "X-A: 1\nX-B: 2\n");
+  load("&quot;X-A=hello world&quot;;X-B=2");
+  EXPECT_EQ(RequestHeadersAfter(""), "X-A: hello world\nX-B: 2\n");
+  load(";X-A=1");  // a leading delimiter: nothing is added
+  EXPECT_EQ(RequestHeadersAfter("Accept: */*\n"), "Accept: */*\n");
+  load("");
+  EXPECT_EQ(RequestHeadersAfter("Accept: */*\n"), "Accept: */*\n");
+}
+
+TEST_F(Form, ConsoleMessagesGoToTheParentOnShortConnections) {
+  using F = int (*)(const char*, const char*, int);
+  Fn<F>("scripted_console_message")("hello", "http://127.0.0.1:1/", 3);
+  platform::TcpSocket cmsg = FListener.Accept(2000);
+  ASSERT_TRUE(cmsg.IsOpen());
+  char frame[13];
+  cmsg.ReceiveAll(frame, sizeof frame, 2000);
+  EXPECT_EQ(std::string(frame, sizeof frame), std::string("\0\0\0\x09" "CMSGhello", 13));
+  // An empty text opens no connection.
+  Fn<F>("scripted_console_message")("", "http://127.0.0.1:1/", 4);
+  EXPECT_FALSE(FListener.Accept(200).IsOpen());
+}
+
+TEST_F(Form, LoadErrorShowsAnErrorPageUnlessAborted) {
+  using F = int (*)(int, const char*, const char*);
+  Fn<F>("scripted_load_error")(-3, "ERR_ABORTED", "http://127.0.0.1:1/a");
+  EXPECT_TRUE(Effects().empty());
+  Fn<F>("scripted_load_error")(-2, "ERR_FAILED", "http://127.0.0.1:1/b");
+  std::vector<std::string> effects = Effects();
+  ASSERT_EQ(effects.size(), 1u);
+  EXPECT_EQ(effects[0].rfind("frame.load_string source://html ", 0), 0u) << effects[0];
+  EXPECT_NE(effects[0].find("http://127.0.0.1:1/b"), std::string::npos) << effects[0];
+}
+
+TEST_F(Form, PopupRequestOpensInTheSameView) {
+  char after[256] = {};
+  using F = int (*)(const char*, char*, int);
+  EXPECT_EQ(Fn<F>("scripted_before_popup")("http://127.0.0.1:1/second", after, sizeof after), 1);
+  std::vector<std::string> calls = Calls();
+  EXPECT_TRUE(HasCall(calls, "frame.load_url http://127.0.0.1:1/second"));
+  int created = 0;
+  for (const std::string& c : calls) created += c.rfind("create_browser_sync", 0) == 0;
+  EXPECT_EQ(created, 0);
 }
