@@ -13,7 +13,9 @@ struct TResult {
 };
 
 TResult RunTool(const std::string& args, const std::string& input) {
-  std::string in = ::testing::TempDir() + "/xmltool_in.xml";
+  // One input file per test: CTest runs the tests of this program in parallel.
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string in = ::testing::TempDir() + "/xmltool_" + info->name() + ".xml";
   std::ofstream(in, std::ios::binary) << input;
   std::string cmd = std::string(PV7_BIN_DIR) + "/xmltool " + args + " " + in + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
