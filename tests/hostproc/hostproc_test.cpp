@@ -240,6 +240,47 @@ INSTANTIATE_TEST_SUITE_P(
                       "<MouseClick><MouseX>x1</MouseX><MouseY>2</MouseY></MouseClick>",
                       "<WindowSize><WndSzX>10</WndSzX></WindowSize>"));
 
+TEST(HostReader, NegativeLengthReadsUntilTheClose) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  const std::string body = std::string("\xFF\xFF\xFF\xFF") + kClick;
+  run.Actn().SendAll(body.data(), body.size());
+  // Nothing can be dispatched before the connection ends the message.
+  EXPECT_FALSE(PollUntil(200, [&] { return HasLine(run.Log(), kClickDown); }));
+  run.Actn().Shutdown();
+  EXPECT_TRUE(run.WaitForLine(kClickUp));
+  EXPECT_TRUE(run.Host().Running());
+  run.Host().Kill();
+}
+
+TEST(HostReader, MessageCutByTheCloseIsDropped) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  // 40 bytes announced, a whole Destroy document sent, then the close.
+  const std::string body = std::string("\0\0\0\x28", 4) + "<Destroy/>";
+  run.Actn().SendAll(body.data(), body.size());
+  run.Actn().Shutdown();
+  EXPECT_FALSE(PollUntil(400, [&] { return !run.Host().Running(); }));
+  EXPECT_EQ(CountLinesStartingWith(run.Log(), "host.close_browser"), 0);
+  run.Host().Kill();
+}
+
+TEST(HostReader, EncodingsOfCommandDocuments) {
+  HostRun run({"-drawPort={port}"});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  // The UTF-8 mark is skipped; the declaration (no encoding named) selects UTF-8.
+  run.Send("\xEF\xBB\xBF<?xml version=\"1.0\"?><JavaScript>utf8 \xC3\xA9</JavaScript>");
+  run.Send("<?xml version=\"1.0\" encoding=\"windows-1252\"?><JavaScript>ansi \xE9 \x80</JavaScript>");
+  ASSERT_TRUE(run.WaitForLine("frame.execute_java_script about:blank 0 ansi \xC3\xA9 \xE2\x82\xAC"));
+  EXPECT_TRUE(HasLine(run.Log(), "frame.execute_java_script about:blank 0 utf8 \xC3\xA9"));
+  // A UTF-16 byte order mark fails the load and ends the reader.
+  run.Send(std::string("\xFF\xFE<\0D\0e\0s\0t\0r\0o\0y\0/\0>\0", 22));
+  run.Send(kClick);
+  EXPECT_FALSE(PollUntil(400, [&] { return HasLine(run.Log(), kClickDown); }));
+  EXPECT_TRUE(run.Host().Running());
+  run.Host().Kill();
+}
+
 TEST(HostReader, ParentClosingActnEndsTheReaderWithoutBusyLoop) {
   HostRun run({"-drawPort={port}"});
   ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
