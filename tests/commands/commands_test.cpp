@@ -234,6 +234,85 @@ TEST(CommandsNoBrowser, HandlersWithoutBrowserOnlyTouchTheTarget) {
   EXPECT_THROW(Dispatch(r, "<MouseClick><MouseX>1</MouseX></MouseClick>"), EConvertError);
 }
 
+namespace {
+
+// A browser whose host only captures whole key event records (the call log of
+// the scripted engine does not show every field), with balanced references.
+struct KeyCapture {
+  cef_browser_t browser{};
+  cef_browser_host_t host{};
+  std::vector<cef_key_event_t> events;
+  int refs = 0;
+
+  static KeyCapture* Of(cef_base_t*) { return Self; }
+  static int CEF_CALLBACK AddRef(cef_base_t* b) { return ++Of(b)->refs; }
+  static int CEF_CALLBACK Release(cef_base_t* b) { return --Of(b)->refs == 0; }
+  static int CEF_CALLBACK HasOneRef(cef_base_t* b) { return Of(b)->refs == 1; }
+  static cef_browser_host_t* CEF_CALLBACK GetHost(cef_browser_t*) {
+    ++Self->refs;
+    return &Self->host;
+  }
+  static void CEF_CALLBACK SendKey(cef_browser_host_t*, const cef_key_event_t* e) {
+    Self->events.push_back(*e);
+  }
+  KeyCapture() {
+    Self = this;
+    for (cef_base_t* b : {&browser.base, &host.base}) {
+      b->add_ref = AddRef;
+      b->release = Release;
+      b->has_one_ref = HasOneRef;
+    }
+    browser.base.size = sizeof browser;
+    host.base.size = sizeof host;
+    browser.get_host = GetHost;
+    host.send_key_event = SendKey;
+  }
+  ~KeyCapture() { Self = nullptr; }
+  static inline KeyCapture* Self = nullptr;
+};
+
+struct KeyTarget : ICommandTarget {
+  explicit KeyTarget(KeyCapture& c) : capture(c) {}
+  TCefRef<cef_browser_t> EngineBrowser() override {
+    ++capture.refs;
+    return TCefRef<cef_browser_t>::Adopt(&capture.browser);
+  }
+  TFrameBitmap& ViewBitmap() override { return view; }
+  void SetHeaders(std::string) override {}
+  void Navigate(const std::string&) override {}
+  void PostQuit() override {}
+  KeyCapture& capture;
+  TFrameBitmap view;
+};
+
+}  // namespace
+
+TEST(CommandsKeyRecord, SystemKeyFlagAndZeroFilledFields) {
+  KeyCapture capture;
+  KeyTarget t(capture);
+  Dispatch(t, "<KeyPress keyType=\"kt_char\" key=\"97\"/>");
+  Dispatch(t, "<KeyPress keyType=\"KT_KEYDOWN\" sysChar=\"false\" key=\"65\" modifiers=\"65538\"/>");
+  Dispatch(t, "<KeyPress keyType=\"KT_KEYUP\" sysChar=\"TRUE\" modifiers=\"131071\"/>");
+  Dispatch(t, "<KeyPress keyType=\"KT_CHAR\" sysChar=\"yes\" key=\"66\"/>");
+  ASSERT_EQ(capture.events.size(), 4u);
+  const int expectSystem[] = {-1, 0, 1, -1};
+  const int expectType[] = {KEYEVENT_CHAR, KEYEVENT_RAWKEYDOWN, KEYEVENT_KEYUP, KEYEVENT_CHAR};
+  const int expectKey[] = {97, 65, 0, 66};
+  const uint32_t expectMods[] = {0, 2, 0xFFFF, 0};
+  for (size_t i = 0; i < 4; ++i) {
+    const cef_key_event_t& e = capture.events[i];
+    EXPECT_EQ(e.is_system_key, expectSystem[i]) << i;
+    EXPECT_EQ(int(e.type), expectType[i]) << i;
+    EXPECT_EQ(e.windows_key_code, expectKey[i]) << i;
+    EXPECT_EQ(e.modifiers, expectMods[i]) << i;
+    EXPECT_EQ(e.native_key_code, 0) << i;
+    EXPECT_EQ(e.character, 0) << i;
+    EXPECT_EQ(e.unmodified_character, 0) << i;
+    EXPECT_EQ(e.focus_on_editable_field, 0) << i;
+  }
+  EXPECT_EQ(capture.refs, 0) << "every reference taken was released";
+}
+
 TEST(CommandsText, KeyTypesAndIntegers) {
   EXPECT_EQ(KeyTypeToEngine("kt_keyup"), KEYEVENT_KEYUP);
   EXPECT_EQ(KeyTypeToEngine("KT_KeyDown"), KEYEVENT_RAWKEYDOWN);
