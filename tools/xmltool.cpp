@@ -96,12 +96,42 @@ IXmlDocument Load(const std::string& file, bool preserve) {
   return doc;
 }
 
+// Each subcommand works on the loaded document and writes its result to
+// standard output. Further subcommands (such as a binary conversion) go here.
+void Cat(TXmlDocument& doc) {
+  TMemoryStream out;
+  doc.SaveToStream(out);
+  std::fwrite(out.Memory(), 1, size_t(out.GetSize()), stdout);
+}
+
+void DumpTree(TXmlDocument& doc) {
+  std::string out;
+  Dump(doc, 0, out);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+struct TCommand {
+  const char* name;
+  void (*run)(TXmlDocument& doc);
+};
+
+constexpr TCommand kCommands[] = {
+    {"cat", Cat},
+    {"dump", DumpTree},
+};
+
 int Run(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
-  const std::string command = argv[1];
+  const TCommand* command = nullptr;
+  for (const TCommand& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) command = &c;
+  if (!command) {
+    std::fprintf(stderr, "xmltool: unknown command %s (see --help)\n", argv[1]);
+    return 2;
+  }
   bool preserve = false;
   std::string file;
   for (int i = 2; i < argc; ++i) {
@@ -112,24 +142,14 @@ int Run(int argc, char** argv) {
       return 2;
     }
   }
-  if (command != "cat" && command != "dump") {
-    std::fprintf(stderr, "xmltool: unknown command %s (see --help)\n", command.c_str());
-    return 2;
-  }
   try {
     IXmlDocument doc = Load(file, preserve);
-    if (command == "cat") {
-      TMemoryStream out;
-      doc->SaveToStream(out);
-      std::fwrite(out.Memory(), 1, size_t(out.GetSize()), stdout);
-    } else {
-      std::string out;
-      Dump(*doc, 0, out);
-      std::fwrite(out.data(), 1, out.size(), stdout);
-    }
+    command->run(*doc);
     return 0;
   } catch (const Exception& e) {
-    std::fprintf(stderr, "%s\n", e.Message().c_str());
+    const std::string& m = e.Message();
+    std::fwrite(m.data(), 1, m.size(), stderr);
+    std::fputc('\n', stderr);
     return 1;
   }
 }
