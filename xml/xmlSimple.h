@@ -8,6 +8,17 @@
 //
 // References: every object is reference counted (atomic counts); the I-types
 // below (IXmlNode, IXmlElement, ...) are counted references to the classes.
+//
+// Where things are defined: the model, the text parser and the serializer in
+// xmlNodes.cpp, xmlVariant.cpp, xmlParser.cpp and xmlSaver.cpp. The binary form
+// (LoadBinaryFromStream, LoadBinaryXml, GetBinaryXml, SaveBinaryToStream,
+// SaveBinaryToFile's writer, ReplaceTextByBinary, ReadBinaryText) and the path and
+// typed accessors (SelectElements, SelectElement, GetFullPath, FindChildByAttr,
+// ReadBytesAttr, Read/Write Boolean, DateTime, Float and Hex attributes,
+// ReadEnumAttr, RequireEnumAttr, GetValueByPath, SetValueByPath,
+// ReplaceTextByCDATA, ParseFloatText, ParseDateTimeText) live in xmlBinary.cpp and
+// xmlAccessors.cpp; they are plain (non-virtual) members and free functions, so a
+// program that does not call them links without those sources.
 #pragma once
 
 #include <atomic>
