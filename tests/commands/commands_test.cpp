@@ -581,3 +581,14 @@ TEST_F(Form, PopupRequestOpensInTheSameView) {
   for (const std::string& c : calls) created += c.rfind("create_browser_sync", 0) == 0;
   EXPECT_EQ(created, 0);
 }
+
+TEST_F(Engine, FormWithoutChannelsStillTakesPaints) {
+  SetProcessArguments(std::vector<std::string>{});
+  TMainform form;
+  Dispatch(form, "<WindowSize><WndSzX>2</WndSzX><WndSzY>1</WndSzY></WindowSize>");
+  ASSERT_EQ(ScriptedPaint(PET_VIEW, {{1, 0, 1, 1}}, 2, 1), 0);
+  const uint8_t* p = form.ViewBitmap().Pixels();
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[4], 0x7F);
+  EXPECT_EQ(p[7], 0x7F);
+}

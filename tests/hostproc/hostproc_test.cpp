@@ -319,6 +319,17 @@ TEST_P(HostWatchdog, EndOfTheStartingProcessEndsTheHostWithStatus1) {
 
 INSTANTIATE_TEST_SUITE_P(Switch, HostWatchdog, ::testing::Values("-parentID=", "/parentID="));
 
+TEST(HostWatchdog, DestroyWhileTheParentLivesEndsNormally) {
+  ChildProcess parent = ChildProcess::Start("/bin/sleep", {"30"});
+  HostRun run({"-drawPort={port}", "-parentID=" + std::to_string(parent.Pid())});
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  ASSERT_TRUE(PollUntil(3000, [&] { return HasThreadNamed(run.Host().Pid(), "watchdog"); }));
+  run.Send("<Destroy/>");
+  EXPECT_EQ(run.Host().Wait(3000), std::optional<int>(0));
+  EXPECT_TRUE(HasLine(run.Log(), "shutdown outstanding_refs=0"));
+  EXPECT_TRUE(parent.Running());
+}
+
 TEST(HostWatchdog, ZeroWatchesNothing) {
   HostRun run({"-drawPort={port}", "-parentID=0"});
   ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
