@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
+#include "platform/process.h"
 
 namespace {
 
