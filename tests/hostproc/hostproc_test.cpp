@@ -62,7 +62,9 @@ std::string TempPath(const std::string& suffix) {
   std::string name = std::string(info->test_suite_name()) + "." + info->name() + suffix;
   for (char& c : name)
     if (c == '/') c = '_';
-  return ::testing::TempDir() + "hostproc-" + name;
+  // The process id keeps runs of two build trees at the same time apart.
+  return ::testing::TempDir() + "hostproc-" + std::to_string(platform::GetCurrentProcessId()) + "-" +
+         name;
 }
 
 // The sum of user and system CPU time of a process, in clock ticks.
@@ -117,6 +119,13 @@ class HostRun {
     }
     ::setenv("PV7_SCRIPTED_LOG", FLog.c_str(), 1);
     FHost.emplace(ChildProcess::Start(HOSTPROC_HOST, args));
+  }
+
+  // A host still running is killed; then its call log is removed.
+  ~HostRun() {
+    FHost.reset();
+    std::error_code ec;
+    std::filesystem::remove(FLog, ec);
   }
 
   TcpListener& Listener() { return FListener; }
@@ -394,4 +403,6 @@ TEST(HostParent, ReferenceParentSeesBothChannelsAndStatus0) {
   EXPECT_TRUE(HasLine(lines, "host exited with status 0")) << ReadFile(out);
   std::vector<std::string> log = Lines(ReadFile(TempPath(".log")));
   EXPECT_TRUE(HasLine(log, "host.send_mouse_click_event x=3 y=4 mods=16 button=0 up=0 count=1"));
+  std::filesystem::remove(out);
+  std::filesystem::remove(TempPath(".log"));
 }
