@@ -3,7 +3,10 @@
 // frames read back from a DRAW connection of the test.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <string>
@@ -591,4 +594,45 @@ TEST_F(Engine, FormWithoutChannelsStillTakesPaints) {
   EXPECT_EQ(p[0], 0);
   EXPECT_EQ(p[4], 0x7F);
   EXPECT_EQ(p[7], 0x7F);
+}
+
+TEST_F(Form, ResizesFromTheReaderWhilePaintsArrive) {
+  Resize(4, 3);
+  std::atomic<bool> sent{false};
+  std::thread sender([&] {
+    for (int i = 0; i < 300; ++i) {
+      const std::string m = i % 2 ? "<WindowSize><WndSzX>4</WndSzX><WndSzY>3</WndSzY></WindowSize>"
+                                  : "<WindowSize><WndSzX>9</WndSzX><WndSzY>1</WndSzY></WindowSize>";
+      WriteMessage(FActn, m.data(), int64_t(m.size()));
+    }
+    const std::string last = "<WindowSize><WndSzX>3</WndSzX><WndSzY>3</WndSzY></WindowSize>";
+    WriteMessage(FActn, last.data(), int64_t(last.size()));
+    sent = true;
+  });
+  // Paints of either size race with the reader's resizes; each copy stays inside.
+  int paints = 0;
+  auto settled = [&] {
+    std::lock_guard<std::recursive_mutex> guard(FForm->ViewBitmap().Lock());
+    return FForm->ViewBitmap().Width() == 3;
+  };
+  while (!(sent && settled()) && paints < 20000) {
+    ScriptedPaint(PET_VIEW, {{0, 0, 9, 3}}, paints % 2 ? 4 : 9, paints % 2 ? 3 : 1);
+    ++paints;
+    if (paints % 50 == 0) {  // keep the DRAW connection drained
+      while (NextFrame(0)) {
+      }
+    }
+  }
+  sender.join();
+  ASSERT_TRUE(settled());
+  // The reader is still alive: one more command is carried out.
+  const std::string more = "<WindowSize><WndSzX>2</WndSzX><WndSzY>2</WndSzY></WindowSize>";
+  WriteMessage(FActn, more.data(), int64_t(more.size()));
+  bool resized = false;
+  for (int i = 0; i < 300 && !resized; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::lock_guard<std::recursive_mutex> guard(FForm->ViewBitmap().Lock());
+    resized = FForm->ViewBitmap().Width() == 2;
+  }
+  EXPECT_TRUE(resized);
 }
