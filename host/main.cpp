@@ -21,8 +21,9 @@ int main(int argc, char** argv) {
   }
   if (browserProcess) {
     try {
-      const bool showMainForm = GetSwitchInt("showSelf", 1) == 1;
-      (void)showMainForm;  // the shown test window needs a desktop; hidden hosts never touch one
+      // Whether the form would be shown; the hidden host never touches a desktop.
+      Application.ShowMainForm = GetSwitchInt("showSelf", 1) == 1;
+      Application.Title = kApplicationTitle;
       TMainform form;
       platform::RunMainLoop();
     } catch (...) {

@@ -18,6 +18,14 @@
 
 inline constexpr const char* kApplicationTitle = "Plenvo 7: Chromium embedded framework test";
 
+// The application object's state that start-up sets before the form exists:
+// its title and whether the main form is shown. Main thread only.
+struct TApplication {
+  std::string Title;
+  bool ShowMainForm = true;
+};
+extern TApplication Application;
+
 class TMainform : public ICommandTarget {
  public:
   // Builds the form in its fixed order; raises when a channel cannot be opened.
@@ -38,6 +46,8 @@ class TMainform : public ICommandTarget {
   void SendConsoleMessage(const std::string& text);
 
   TChromiumOSR& wbChromium() { return *FChromium; }
+  // The window caption: the application title at construction.
+  const std::string& Caption() const { return FCaption; }
   TCursor Cursor() const { return FCursor; }
   bool PopupVisible() const { return FPopupVisible; }
   std::string Headers() const;
@@ -77,6 +87,7 @@ class TMainform : public ICommandTarget {
   mutable std::mutex FHeadersLock;
   std::shared_ptr<const std::string> FHeaders;  // guarded by FHeadersLock; replaced whole
 
+  std::string FCaption;  // main thread only
   std::unique_ptr<TChromiumOSR> FChromium;
   TCursor FCursor = TCursor::crArrow;  // main thread only
   streamut::TMemoryStream FFrameMessage;  // main thread only: reused for every frame
