@@ -352,7 +352,8 @@ void RemoveTextChildren(TXmlNode& node) {
   TXmlNodeList* list = node.ChildrenOrNull();
   if (!list) return;
   for (int i = list->GetCount() - 1; i >= 0; --i) {
-    const auto& t = typeid(*list->Item(i));
+    const TXmlNode* item = list->Item(i);
+    const auto& t = typeid(*item);
     if (t == typeid(TXmlText) || t == typeid(TXmlCDATASection)) list->Delete(i);
   }
 }
