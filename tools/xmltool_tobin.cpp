@@ -1,78 +1,80 @@
-// xmltool tobin [--options N] [FILE]: loads a document (text or binary form,
-// from FILE or standard input) and writes its binary form to standard output.
-#include <cstdio>
+// xmltool tobin: the binary form of a document on standard output.
+#include "tools/xmltool_tobin.h"
+
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "xml/xmlSimple.h"
 
 namespace {
 
-// Writes the saved bytes to standard output as they are flushed.
-class TStdoutStream : public TStream {
- public:
-  int64_t Read(void*, int64_t) override { return 0; }
-  int64_t Write(const void* buffer, int64_t count) override {
-    return int64_t(std::fwrite(buffer, 1, size_t(count), stdout));
+std::string ReadAll(const std::string& file) {
+  std::string bytes;
+  if (file.empty() || file == "-") {
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), stdin)) > 0) bytes.append(buf, n);
+    return bytes;
   }
-  int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
-  void SetSize(int64_t) override {}
-  int64_t GetSize() override { return FSize; }
+  TFileStream in(file, TFileMode::fmOpenRead);
+  bytes.resize(size_t(in.GetSize()));
+  in.ReadBuffer(bytes.data(), int64_t(bytes.size()));
+  return bytes;
+}
 
- private:
-  int64_t FSize = 0;
-};
+// The options word: decimal, or hexadecimal with 0x; 0 to 4294967295.
+bool ParseOptions(const char* text, uint32_t& value) {
+  if (!text || !*text || *text == '-') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long v = std::strtoull(text, &end, 0);
+  if (errno || *end || v > 0xFFFFFFFFull) return false;
+  value = uint32_t(v);
+  return true;
+}
 
 }  // namespace
 
-// argv[1] is "tobin". Returns the process exit code: 0, 1 on a load or save
-// error (its message on standard error), 2 on bad arguments.
-int RunToBin(int argc, char** argv) {
-  int options = 0;
+int RunToBin(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  uint32_t options = 0;
   std::string file;
-  for (int i = 2; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--options")) {
-      char* end = nullptr;
-      if (i + 1 >= argc) {
-        std::fputs("xmltool: --options needs a number\n", stderr);
-        return 2;
+  bool haveFile = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--options") {
+      if (i + 1 >= argc || !ParseOptions(argv[i + 1], options)) {
+        std::fprintf(err, "tobin: --options needs a number from 0 to 4294967295\n");
+        return 1;
       }
-      const long v = std::strtol(argv[++i], &end, 0);
-      if (!*argv[i] || *end) {
-        std::fprintf(stderr, "xmltool: bad --options value %s\n", argv[i]);
-        return 2;
-      }
-      options = int(v);
-    } else if (file.empty()) {
-      file = argv[i];
+      ++i;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      std::fprintf(err, "tobin: unknown option %s\n", arg.c_str());
+      return 1;
+    } else if (haveFile) {
+      std::fprintf(err, "tobin: only one FILE may be given\n");
+      return 1;
     } else {
-      std::fprintf(stderr, "xmltool: unexpected argument %s\n", argv[i]);
-      return 2;
+      file = arg;
+      haveFile = true;
     }
   }
   try {
-    std::string bytes;
-    if (file.empty() || file == "-") {
-      char buf[65536];
-      size_t n;
-      while ((n = std::fread(buf, 1, sizeof(buf), stdin)) > 0) bytes.append(buf, n);
-    } else {
-      TFileStream in(file, TFileMode::fmOpenRead);
-      bytes.resize(size_t(in.GetSize()));
-      in.ReadBuffer(bytes.data(), int64_t(bytes.size()));
-    }
-    TStringStream stream(bytes);
+    const std::string bytes = ReadAll(file);
+    TStringStream in(bytes);
     IXmlDocument doc = new TXmlDocument();
-    doc->LoadFromStream(stream);
-    TStdoutStream out;
-    doc->SaveBinaryToStream(out, options);
-    std::fflush(stdout);
-    return 0;
+    doc->LoadFromStream(in);
+    TMemoryStream binary;
+    doc->SaveBinaryToStream(binary, int(options));
+    if (std::fwrite(binary.Memory(), 1, size_t(binary.GetSize()), out) !=
+            size_t(binary.GetSize()) ||
+        std::fflush(out) != 0) {
+      std::fprintf(err, "tobin: cannot write the output\n");
+      return 1;
+    }
   } catch (const Exception& e) {
-    const std::string& m = e.Message();
-    std::fwrite(m.data(), 1, m.size(), stderr);
-    std::fputc('\n', stderr);
+    std::fprintf(err, "%s\n", e.Message().c_str());
     return 1;
   }
+  return 0;
 }
