@@ -456,13 +456,14 @@ int TParent::Run() {
   const int timeoutMs = FOptions.timeoutS * 1000;
   int exitCode = 0;
   std::optional<int> status;
+  bool haveActn = false;  // read under FLock by WaitForActn
   // Wait for ACTN, or for the host to end first (e.g. it could not start).
   for (;;) {
-    if (WaitForActn(50)) break;
+    if ((haveActn = WaitForActn(50))) break;
     if ((status = host.Wait(0))) break;
     if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs)) break;
   }
-  if (!status && FActn) {
+  if (!status && haveActn) {
     try {
       SendCommands();
     } catch (const std::exception& e) {
@@ -481,7 +482,7 @@ int TParent::Run() {
     exitCode = 2;
   } else {
     Print("host exited with status " + std::to_string(*status));
-    if (!FActn && *status == 0) Print("note: the host ended without opening its channels");
+    if (!haveActn && *status == 0) Print("note: the host ended without opening its channels");
     exitCode = *status == 0 ? 0 : 1;
   }
   FStop = true;
