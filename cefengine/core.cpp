@@ -431,9 +431,11 @@ void Browser::ApplyViewSizeNow(int w, int h) {
   height_ = h;
   SendNow("Emulation.setDeviceMetricsOverride",
           {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
-  // The screencast keeps the frame size it started with: start it again at the new size.
+  // The screencast keeps the frame size it started with: start it again at the new
+  // size. Before its first frame it is not stopped first: a stop and start then
+  // leaves Chromium sending no frames at all.
   if (screencasting_) {
-    SendNow("Page.stopScreencast", json::object());
+    if (framesSinceStart_ > 0) SendNow("Page.stopScreencast", json::object());
     StartScreencastNow();
   }
 }
@@ -445,6 +447,7 @@ void Browser::StartScreencast() {
 
 void Browser::StartScreencastNow() {
   screencasting_ = true;
+  framesSinceStart_ = 0;
   SendNow("Page.startScreencast", {{"format", "png"},
                                 {"everyNthFrame", 1},
                                 {"maxWidth", width_.load()},
@@ -813,6 +816,7 @@ void Browser::HandleEvent(const std::string& method, json& params) {
 
 void Browser::HandleFrame(json params) {
   PaintState& ps = *paint_;
+  ++framesSinceStart_;
   int ackId = JsonInt(params, "sessionId");
   bool ackNow;
   {

@@ -219,6 +219,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   int barriers_ = 0;
   std::deque<std::function<void()>> held_;
   std::atomic<bool> screencasting_{false};
+  std::atomic<int> framesSinceStart_{0};  // screencast frames since the last start
   void RequestPaused(json params);
   void WindowOpen(json params);
   void ConsoleCalled(const json& params);
