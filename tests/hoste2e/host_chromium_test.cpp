@@ -1,0 +1,360 @@
+// pv7host with the real engine library and Chromium, driven by a parent of the
+// test over real sockets: every command's effect is seen on the wire.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/channel.h"
+#include "host/streamut.h"
+#include "platform/process.h"
+#include "platform/socket.h"
+
+using platform::ChildProcess;
+using platform::TcpListener;
+using platform::TcpSocket;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kHostPath = std::string(PV7_BIN_DIR) + "/pv7host";
+
+// A tiny HTTP server: serves pages by path and keeps every request's header lines.
+class THttpServer {
+ public:
+  THttpServer() : FThread([this] { Serve(); }) {}
+  ~THttpServer() {
+    FStop = true;
+    FThread.join();
+  }
+  uint16_t Port() const { return FListener.Port(); }
+  void Page(const std::string& path, const std::string& html) {
+    std::lock_guard<std::mutex> g(FLock);
+    FPages.emplace_back(path, html);
+  }
+  // The header block of the first request for `path` (empty when none came).
+  std::string RequestFor(const std::string& path) {
+    std::lock_guard<std::mutex> g(FLock);
+    for (auto& [p, h] : FRequests)
+      if (p == path) return h;
+    return {};
+  }
+
+ private:
+  void Serve() {
+    while (!FStop) {
+      TcpSocket s;
+      try {
+        s = FListener.Accept(50);
+      } catch (...) {
+        return;
+      }
+      if (!s.IsOpen()) continue;
+      std::string req;
+      char buf[4096];
+      try {
+        while (req.find("\r\n\r\n") == std::string::npos) req.append(buf, s.ReceiveSome(buf, sizeof buf, 2000));
+      } catch (...) {
+        continue;
+      }
+      size_t sp1 = req.find(' '), sp2 = req.find(' ', sp1 + 1);
+      std::string path = req.substr(sp1 + 1, sp2 - sp1 - 1);
+      std::string body = "not found";
+      {
+        std::lock_guard<std::mutex> g(FLock);
+        FRequests.emplace_back(path, req);
+        for (auto& [p, html] : FPages)
+          if (p == path) body = html;
+      }
+      std::string resp = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      try {
+        s.SendAll(resp.data(), resp.size());
+      } catch (...) {
+      }
+    }
+  }
+
+  TcpListener FListener;
+  std::atomic<bool> FStop{false};
+  std::mutex FLock;  // guards FPages, FRequests
+  std::vector<std::pair<std::string, std::string>> FPages, FRequests;
+  std::thread FThread;
+};
+
+struct TFrame {
+  int width = 0, height = 0;
+  std::string bmp;
+  // BGR of pixel (x, y) of the bottom-up 24-bit picture.
+  uint32_t Pixel(int x, int y) const {
+    const size_t row = (size_t(width) * 3 + 3) & ~size_t(3);
+    const char* p = bmp.data() + 54 + row * size_t(height - 1 - y) + size_t(x) * 3;
+    return uint32_t(uint8_t(p[2])) << 16 | uint32_t(uint8_t(p[1])) << 8 | uint8_t(p[0]);
+  }
+};
+
+// The parent's side: listens, starts the host, collects frames and console texts.
+class THostFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FWorkDir = std::filesystem::temp_directory_path() /
+               ("pv7host-e2e-" + std::to_string(platform::GetCurrentProcessId()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(FWorkDir);
+    FAcceptor = std::thread([this] { AcceptLoop(); });
+    FHost.emplace(ChildProcess::Start(
+        kHostPath, {"-drawPort=" + std::to_string(FListener.Port()), "-showSelf=0"}, FWorkDir));
+    ASSERT_TRUE(WaitFor([&] { return FActn != nullptr && FDrawSeen; }, 15000)) << "no channels";
+  }
+
+  void TearDown() override {
+    if (FHost && FHost->Running()) {
+      Send("<Destroy/>");
+      if (!FHost->Wait(10000)) FHost->Kill();
+    }
+    FStop = true;
+    FAcceptor.join();
+    for (std::thread& t : FThreads) t.join();
+    std::error_code ec;
+    std::filesystem::remove_all(FWorkDir, ec);
+  }
+
+  void Send(const std::string& doc) {
+    std::lock_guard<std::mutex> g(FLock);
+    WriteMessage(*FActn, doc.data(), int64_t(doc.size()));
+  }
+  void Resize(int w, int h) {
+    Send("<WindowSize><WndSzX>" + std::to_string(w) + "</WndSzX><WndSzY>" + std::to_string(h) +
+         "</WndSzY></WindowSize>");
+  }
+  void Load(const std::string& url, const std::string& headers = "") {
+    Send("<LoadWEBURL><WEBURL>" + url + "</WEBURL><HEADERS>" + headers + "</HEADERS></LoadWEBURL>");
+  }
+  void Js(const std::string& code) { Send("<JavaScript>" + code + "</JavaScript>"); }
+
+  template <class F>
+  bool WaitFor(F done, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> g(FLock);
+    while (!done()) {
+      if (FChanged.wait_until(g, end) == std::cv_status::timeout) return done();
+    }
+    return true;
+  }
+  bool WaitConsole(const std::string& text, int ms = 10000) {
+    return WaitFor([&] {
+      for (const std::string& t : FConsole)
+        if (t.find(text) != std::string::npos) return true;
+      return false;
+    }, ms);
+  }
+  // Waits for a frame of the size whose pixel (x, y) has the colour.
+  bool WaitPixel(int w, int h, int x, int y, uint32_t rgb, int ms = 10000) {
+    return WaitFor([&] {
+      return FLast.width == w && FLast.height == h && FLast.Pixel(x, y) == rgb;
+    }, ms);
+  }
+  TFrame LastFrame() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FLast;
+  }
+
+  THttpServer FHttp;
+  std::optional<ChildProcess> FHost;
+
+ private:
+  void AcceptLoop() {
+    while (!FStop) {
+      TcpSocket s = FListener.Accept(50);
+      if (!s.IsOpen()) continue;
+      auto sock = std::make_shared<TcpSocket>(std::move(s));
+      FThreads.emplace_back([this, sock] { Serve(sock); });
+    }
+  }
+  void Serve(std::shared_ptr<TcpSocket> s) {
+    try {
+      streamut::TMemoryStream m;
+      ReadMessage(*s, m, 20000);
+      std::string tag(m.View());
+      if (tag == "ACTN") {
+        std::lock_guard<std::mutex> g(FLock);
+        FActn = s;
+        FChanged.notify_all();
+        return;
+      }
+      if (tag.rfind("CMSG", 0) == 0) {
+        std::lock_guard<std::mutex> g(FLock);
+        FConsole.push_back(tag.substr(4));
+        FChanged.notify_all();
+        return;
+      }
+      if (tag != "DRAW") return;
+      {
+        std::lock_guard<std::mutex> g(FLock);
+        FDrawSeen = true;
+        FChanged.notify_all();
+      }
+      for (;;) {  // until the host closes DRAW
+        m.SetSize(0);
+        ReadMessage(*s, m);
+        TFrame f;
+        f.bmp.assign(m.View());
+        if (f.bmp.size() >= 54) {
+          std::memcpy(&f.width, f.bmp.data() + 18, 4);
+          std::memcpy(&f.height, f.bmp.data() + 22, 4);
+        }
+        std::lock_guard<std::mutex> g(FLock);
+        FLast = std::move(f);
+        ++FFrames;
+        FChanged.notify_all();
+      }
+    } catch (...) {
+    }
+  }
+
+  TcpListener FListener;
+  std::filesystem::path FWorkDir;
+  std::atomic<bool> FStop{false};
+  std::thread FAcceptor;
+  std::vector<std::thread> FThreads;
+
+ protected:
+  std::mutex FLock;  // guards everything below and the ACTN writes
+  std::condition_variable FChanged;
+  std::shared_ptr<TcpSocket> FActn;
+  bool FDrawSeen = false;
+  std::vector<std::string> FConsole;
+  TFrame FLast;
+  long FFrames = 0;
+};
+
+std::string DataPage(const std::string& html) { return "data:text/html," + html; }
+
+}  // namespace
+
+TEST_F(THostFixture, WindowSizeGivesFramesOfThatSizeWithTheExactHeader) {
+  Resize(300, 200);
+  Load(DataPage("&lt;body style='margin:0;background:rgb(255,0,0)'&gt;"));
+  ASSERT_TRUE(WaitPixel(300, 200, 150, 100, 0xFF0000));
+  TFrame f = LastFrame();
+  ASSERT_EQ(f.bmp.size(), 54u + 900u * 200u);
+  EXPECT_EQ(f.bmp.substr(0, 2), "BM");
+  uint32_t v;
+  std::memcpy(&v, f.bmp.data() + 2, 4);
+  EXPECT_EQ(v, 54u + 900u * 200u);
+  std::memcpy(&v, f.bmp.data() + 10, 4);
+  EXPECT_EQ(v, 54u);
+  EXPECT_EQ(f.bmp[28], 24);
+  Resize(120, 90);
+  EXPECT_TRUE(WaitPixel(120, 90, 60, 45, 0xFF0000));
+}
+
+TEST_F(THostFixture, ClickChangesPixelsAndTypedCharactersReachTheInput) {
+  Resize(400, 300);
+  Load(DataPage("&lt;body style='margin:0;background:rgb(0,0,255)'&gt;"
+                "&lt;input id=i style='position:absolute;left:10px;top:200px;width:200px'&gt;"
+                "&lt;div style='position:absolute;left:0;top:0;width:400px;height:150px' "
+                "onclick=\"document.body.style.background='rgb(0,255,0)';"
+                "document.getElementById('i').focus()\"&gt;&lt;/div&gt;"));
+  ASSERT_TRUE(WaitPixel(400, 300, 300, 250, 0x0000FF));
+  Send("<MouseClick><MouseX>100</MouseX><MouseY>50</MouseY></MouseClick>");
+  ASSERT_TRUE(WaitPixel(400, 300, 300, 250, 0x00FF00));
+  for (char c : std::string("ok7"))
+    Send("<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" + std::to_string(int(c)) + "\"/>");
+  bool typed = false;
+  for (int i = 0; i < 20 && !typed; ++i) {
+    Js("console.log('value=' + document.getElementById('i').value)");
+    typed = WaitConsole("value=ok7", 500);
+  }
+  EXPECT_TRUE(typed);
+}
+
+TEST_F(THostFixture, WheelScrollsThePage) {
+  FHttp.Page("/tall", "<body style='height:5000px'>tall</body>");
+  Resize(300, 200);
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/tall");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/tall").empty(); }, 10000));
+  bool scrolled = false;
+  for (int i = 0; i < 20 && !scrolled; ++i) {
+    Send("<MouseWheel><MouseX>100</MouseX><MouseY>100</MouseY><MouseDeltaX>0</MouseDeltaX>"
+         "<MouseDeltaY>-240</MouseDeltaY></MouseWheel>");  // negative: down
+    Js("console.log('scrolled ' + (window.scrollY > 0))");
+    scrolled = WaitConsole("scrolled true", 500);
+  }
+  EXPECT_TRUE(scrolled);
+}
+
+TEST_F(THostFixture, HeaderListReachesTheServer) {
+  FHttp.Page("/a", "<body>a</body>");
+  FHttp.Page("/b", "<body>b</body>");
+  Resize(200, 100);
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/a", "X-Till=7;X-Mode=test");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/a").empty(); }, 10000));
+  std::string a = FHttp.RequestFor("/a");
+  EXPECT_NE(a.find("X-Till: 7\r\n"), std::string::npos) << a;
+  EXPECT_NE(a.find("X-Mode: test\r\n"), std::string::npos) << a;
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/b", "X-B=2");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/b").empty(); }, 10000));
+  std::string b = FHttp.RequestFor("/b");
+  EXPECT_NE(b.find("X-B: 2\r\n"), std::string::npos) << b;
+  EXPECT_EQ(b.find("X-Till"), std::string::npos) << b;  // the new list replaced the old one
+}
+
+// Known fault, open: a name given twice reaches the server with its last value only.
+TEST_F(THostFixture, DISABLED_RepeatedHeaderNameReachesTheServerTwice) {
+  FHttp.Page("/r", "<body>r</body>");
+  Resize(200, 100);
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/r", "X-A=1;X-A=2");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/r").empty(); }, 10000));
+  std::string r = FHttp.RequestFor("/r");
+  EXPECT_TRUE(r.find("X-A: 1\r\nX-A: 2\r\n") != std::string::npos ||
+              r.find("X-A: 1, 2\r\n") != std::string::npos) << r;
+}
+
+TEST_F(THostFixture, LinkWithATargetOfItsOwnOpensInTheSameView) {
+  FHttp.Page("/first", "<body style='margin:0'><a id=l target=_blank href='/second' "
+                       "style='display:block;width:300px;height:200px'>go</a></body>");
+  FHttp.Page("/second", "<body><script>console.log('second page ' + location.pathname)</script>");
+  Resize(300, 200);
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/first");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/first").empty() && FFrames > 0; }, 10000));
+  bool opened = false;
+  for (int i = 0; i < 10 && !opened; ++i) {
+    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
+    opened = WaitConsole("second page /second", 1000);
+  }
+  EXPECT_TRUE(opened);
+}
+
+TEST_F(THostFixture, UnreachableAddressShowsTheErrorPage) {
+  uint16_t closed;
+  {
+    TcpListener l;
+    closed = l.Port();
+  }
+  Resize(400, 200);
+  const std::string url = "http://127.0.0.1:" + std::to_string(closed) + "/";
+  Load(url);
+  bool shown = false;
+  for (int i = 0; i < 20 && !shown; ++i) {
+    Js("console.log('page: ' + document.body.innerText)");
+    shown = WaitConsole("Error: net::ERR_CONNECTION_REFUSED (-102).", 500);
+  }
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(WaitConsole("Failed to load URL " + url, 100));
+}
+
+TEST_F(THostFixture, DestroyEndsTheHostWithStatus0) {
+  Send("<Destroy/>");
+  std::optional<int> status = FHost->Wait(15000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+}
