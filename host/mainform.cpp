@@ -81,7 +81,7 @@ void TMainform::CreateComponents() {
              std::u16string&, cef_window_open_disposition_t, bool, const cef_popup_features_t*,
              cef_window_info_t*, TCustomClientHandler*&, cef_browser_settings_t*, bool&,
              bool& result) { wbChromiumBeforePopup(targetUrl, result); };
-  if (getenv("PV7_NOREQ")) {} else FChromium->OnBeforeResourceLoad = [this](TObject*, const TBrowserRef&, const TFrameRef&,
+  FChromium->OnBeforeResourceLoad = [this](TObject*, const TBrowserRef&, const TFrameRef&,
                                            const TRequestRef& request, const TRequestCallbackRef&,
                                            cef_return_value_t&) {
     wbChromiumBeforeResourceLoad(request);
@@ -139,7 +139,6 @@ void TMainform::PostQuit() { platform::QuitMainLoop(); }
 void TMainform::wbChromiumPaint(TObject*, const TBrowserRef&, cef_paint_element_type_t kind,
                                 uint32_t dirtyRectsCount, const cef_rect_t* dirtyRects,
                                 const void* buffer, int width, int height) {
-  if (getenv("PV7_TRACE")) fprintf(stderr, "paint %d %dx%d view %dx%d popup %d drawconn %d\n", int(kind), width, height, FViewBitmap.Width(), FViewBitmap.Height(), int(FPopupVisible), int(FDrawClient && FDrawClient->Connected()));
   if (TCefRef<cef_browser_host_t> host = FChromium->BrowserHost()) host->was_resized(host.get());
   bool sameSize;
   {
