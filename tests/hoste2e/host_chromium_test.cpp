@@ -131,9 +131,18 @@ class THostFixture : public ::testing::Test {
     std::lock_guard<std::mutex> g(FLock);
     WriteMessage(*FActn, doc.data(), int64_t(doc.size()));
   }
-  void Resize(int w, int h) {
+  void SendSize(int w, int h) {
     Send("<WindowSize><WndSzX>" + std::to_string(w) + "</WndSzX><WndSzY>" + std::to_string(h) +
          "</WndSzY></WindowSize>");
+  }
+  // Sets the view size. Known engine fault, still open: under load a resize right
+  // after start can leave Chromium's screencast sending nothing; a second resize
+  // starts it again, so a size that shows no frame within 4 s is asked for anew.
+  void Resize(int w, int h) {
+    SendSize(w, h);
+    if (WaitFor([&] { return FLast.width == w && FLast.height == h; }, 4000)) return;
+    SendSize(w + 1, h);
+    SendSize(w, h);
   }
   void Load(const std::string& url, const std::string& headers = "") {
     Send("<LoadWEBURL><WEBURL>" + url + "</WEBURL><HEADERS>" + headers + "</HEADERS></LoadWEBURL>");
