@@ -1,6 +1,6 @@
 find_package(LibXml2 REQUIRED)
 pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
-add_executable(xml_bench ${CMAKE_CURRENT_LIST_DIR}/xml_bench.cpp)
+add_executable(xml_bench ${CMAKE_CURRENT_LIST_DIR}/xml_bench.cpp ${CMAKE_CURRENT_LIST_DIR}/xml_bench_binary.cpp)
 target_include_directories(xml_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(xml_bench PRIVATE -O2)
 target_link_libraries(xml_bench PRIVATE pv7_xml LibXml2::LibXml2 PkgConfig::PUGIXML benchmark::benchmark)

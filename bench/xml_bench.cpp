@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench/bench_ratio.h"
+#include "bench/xml_bench_binary.h"
 #include "xml/xmlSimple.h"
 
 namespace {
@@ -140,5 +141,6 @@ int main(int argc, char** argv) {
                   reporter.Ratio(lx[o] + arg, ours[o] + arg),
                   reporter.Ratio(pg[o] + arg, ours[o] + arg));
     }
+  RunBinaryRatios(Doc1Mb(), "1mb");
   return 0;
 }

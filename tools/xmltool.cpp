@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "tools/xmltool_tobin.h"
 #include "xml/xmlSimple.h"
 
 namespace {
@@ -15,6 +16,8 @@ const char kUsage[] =
     "\n"
     "  cat  [--preserve-whitespace] [FILE]  load, then save as text to standard output\n"
     "  dump [--preserve-whitespace] [FILE]  print the tree, one line per node\n"
+    "  tobin [--options N] [FILE]           load, then write the binary form to standard output\n"
+    "                                       (options bit 0: strings as UTF-16)\n"
     "  --help                               this text\n"
     "\n"
     "dump lines: element NAME NAME=TYPE:\"VALUE\"..., text TYPE:\"TEXT\", cdata \"TEXT\",\n"
@@ -48,7 +51,7 @@ std::string Quote(std::string_view s) {
 void DumpAttrs(const TXmlNode& node, std::string& out) {
   for (int i = 0; i < node.GetAttrCount(); ++i) {
     const TXmlAttrData& a = node.GetAttr(i);
-    out += " " + *a.name + "=" + std::to_string(node.GetAttrType(a.name)) + ":" +
+    out += " " + TXmlNameTable::GetName(a.name) + "=" + std::to_string(node.GetAttrType(a.name)) + ":" +
            Quote(a.value.ToText());
   }
 }
@@ -125,6 +128,7 @@ int Run(int argc, char** argv) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+  if (!std::strcmp(argv[1], "tobin")) return RunToBin(argc - 1, argv + 1);
   const TCommand* command = nullptr;
   for (const TCommand& c : kCommands)
     if (!std::strcmp(argv[1], c.name)) command = &c;

@@ -71,6 +71,10 @@ std::string EscapeText(std::string_view text) {
 
 namespace {
 
+// A name id's text; the null id (an attribute or element whose name a binary file
+// did not resolve) is written as nothing.
+std::string_view NameText(TXmlNameId id) { return id ? std::string_view(*id) : std::string_view(); }
+
 void WriteEscaped(TXmlSaver& saver, std::string_view text) {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -107,7 +111,7 @@ void WriteAttrs(TXmlSaver& saver, const TXmlNode& node) {
   for (int i = 0; i < node.GetAttrCount(); ++i) {
     const TXmlAttrData& a = node.GetAttr(i);
     saver.Write(" ");
-    saver.Write(*a.name);
+    saver.Write(NameText(a.name));
     saver.Write("=\"");
     WriteValue(saver, a.value);
     saver.Write("\"");
@@ -153,7 +157,7 @@ void WriteChildren(TXmlSaver& saver, const TXmlNode& node) {
 void TXmlNode::AppendAttrXml(std::string& out) const {
   for (const TXmlAttrData& a : FAttrs) {
     out += ' ';
-    out += *a.name;
+    out += NameText(a.name);
     out += "=\"";
     out += EscapeText(FormatValue(a.value));
     out += '"';
@@ -163,7 +167,7 @@ void TXmlNode::AppendAttrXml(std::string& out) const {
 void TXmlElement::WriteTo(TXmlSaver& saver) const {
   WritePrefix(saver);
   saver.Write("<");
-  saver.Write(*GetNodeNameID());
+  saver.Write(NameText(GetNodeNameID()));
   WriteAttrs(saver, *this);
   TXmlNodeList* list = ChildrenOrNull();
   if (list && list->GetCount() > 0) {
@@ -174,7 +178,7 @@ void TXmlElement::WriteTo(TXmlSaver& saver) const {
     const TXmlNode* first = list->Item(0);
     if (list->GetCount() > 1 || typeid(*first) == typeid(TXmlElement)) WritePrefix(saver);
     saver.Write("</");
-    saver.Write(*GetNodeNameID());
+    saver.Write(NameText(GetNodeNameID()));
     saver.Write(">");
   } else if (RawValue().IsEmpty()) {
     saver.Write("/>");
@@ -182,7 +186,7 @@ void TXmlElement::WriteTo(TXmlSaver& saver) const {
     saver.Write(">");
     WriteValue(saver, RawValue());
     saver.Write("</");
-    saver.Write(*GetNodeNameID());
+    saver.Write(NameText(GetNodeNameID()));
     saver.Write(">");
   }
 }

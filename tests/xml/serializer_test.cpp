@@ -138,3 +138,15 @@ TEST(Serializer, RoundTripIsStable) {
   std::string once = Save(doc);
   EXPECT_EQ(Save(LoadXmlDocumentFromString(once)), once);
 }
+
+TEST(Serializer, UnresolvedNamesAreWrittenAsNothing) {
+  // A binary file can leave an attribute (or element) with the null name id.
+  IXmlDocument doc = new TXmlDocument();
+  IXmlElement e = doc->AppendElement("e");
+  e->AddAttrUnchecked(nullptr, TXmlVariant::Ansi("v"));
+  EXPECT_EQ(Save(doc), "\r\n<e =\"v\"/>");
+  EXPECT_EQ(e->GetXml(), "\r\n<e =\"v\"/>");
+  IXmlElement anonymous = doc->CreateElement(TXmlNameId(nullptr));
+  doc->AppendChild(anonymous);
+  EXPECT_NE(Save(doc).find("\r\n</>"), std::string::npos);
+}
