@@ -20,6 +20,7 @@ void TXmlStmSaver::Flush() {
 }
 
 void TXmlStmSaver::WritePiece(std::string_view piece) {
+  if (piece.empty()) return;  // an unresolved name has no bytes, not even a pointer
   bool plain = FCodePage == platform::kAnsiCodePage;
   if (!plain && FCodePage == platform::kUtf8CodePage) {
     plain = true;  // ASCII is the same in UTF-8
