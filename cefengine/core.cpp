@@ -1,6 +1,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "os_process.h"
@@ -899,6 +900,31 @@ bool Browser::DeliverPaint(uint64_t nowUs) {
   return true;
 }
 
+// Chromium keeps only the last entry of a name given twice to Fetch.continueRequest, so
+// repeated names travel as one header whose values are joined by ", " (the HTTP
+// equivalent of the repeated header), at the place of the name's first entry.
+static bool SameHeaderName(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+static json HeaderEntries(const HeaderList& headers) {
+  json list = json::array();
+  for (size_t i = 0; i < headers.items.size(); ++i) {
+    const auto& [name, value] = headers.items[i];
+    bool seen = false;
+    for (size_t j = 0; j < i && !seen; ++j) seen = SameHeaderName(headers.items[j].first, name);
+    if (seen) continue;
+    std::string joined = value;
+    for (size_t j = i + 1; j < headers.items.size(); ++j)
+      if (SameHeaderName(headers.items[j].first, name))
+        joined += ", " + headers.items[j].second;
+    list.push_back({{"name", name}, {"value", std::move(joined)}});
+  }
+  return list;
+}
+
 void Browser::RequestPaused(json params) {
   auto info = std::make_shared<RequestInfo>();
   std::string requestId = JsonStr(params, "requestId");
@@ -928,9 +954,7 @@ void Browser::RequestPaused(json params) {
     }
     json p = {{"requestId", requestId}};
     if (info->headers.items != original.items) {
-      json list = json::array();
-      for (auto& [k, v] : info->headers.items) list.push_back({{"name", k}, {"value", v}});
-      p["headers"] = std::move(list);
+      p["headers"] = HeaderEntries(info->headers);
     }
     if (info->url != originalUrl && !info->url.empty()) p["url"] = info->url;
     bool changed = p.size() > 1;
