@@ -21,33 +21,14 @@
 #include "osr/ChromiumOSR.h"
 #include "platform/codepage.h"
 #include "platform/dynlib.h"
+#include "tests/scripted_engine/scripted_probe.h"
 #include "platform/socket.h"
 #include "xml/exception.h"
 #include "xml/stream.h"
 
 namespace {
 
-template <class F>
-F Fn(const char* name) {
-  F f = reinterpret_cast<F>(platform::ResolveDynLibSymbol(CefLibraryHandle(), name));
-  if (!f) throw Exception(std::string("scripted engine lacks ") + name);
-  return f;
-}
-
-std::vector<std::string> Calls() {
-  std::vector<std::string> out;
-  const int n = Fn<int (*)()>("scripted_call_count")();
-  for (int i = 0; i < n; ++i) out.emplace_back(Fn<const char* (*)(int)>("scripted_call")(i));
-  return out;
-}
-void ClearCalls() { Fn<void (*)()>("scripted_clear_calls")(); }
-int Outstanding() { return Fn<int (*)()>("scripted_outstanding_refs")(); }
-
-bool HasCall(const std::vector<std::string>& calls, const std::string& call) {
-  for (const std::string& c : calls)
-    if (c == call) return true;
-  return false;
-}
+using namespace scripted;
 
 // The calls that reach the engine's host and frame objects (not the getters).
 std::vector<std::string> Effects() {

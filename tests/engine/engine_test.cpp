@@ -9,30 +9,13 @@
 
 #include "engine/cefintrk.h"
 #include "platform/dynlib.h"
+#include "tests/scripted_engine/scripted_probe.h"
 #include "platform/process.h"
 #include "tests/scripted_engine/scripted.h"
 
 namespace {
 
-template <class F>
-F Fn(const char* name) {
-  F f = reinterpret_cast<F>(platform::ResolveDynLibSymbol(CefLibraryHandle(), name));
-  if (!f) throw Exception(std::string("scripted engine lacks ") + name);
-  return f;
-}
-
-std::vector<std::string> Calls() {
-  std::vector<std::string> out;
-  const int n = Fn<int (*)()>("scripted_call_count")();
-  for (int i = 0; i < n; ++i) out.emplace_back(Fn<const char* (*)(int)>("scripted_call")(i));
-  return out;
-}
-
-bool HasCallStartingWith(const std::vector<std::string>& calls, const std::string& prefix) {
-  for (const auto& c : calls)
-    if (c.rfind(prefix, 0) == 0) return true;
-  return false;
-}
+using namespace scripted;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream f(path);

@@ -10,27 +10,13 @@
 #include "engine/cefintrk.h"
 #include "osr/ChromiumOSR.h"
 #include "platform/dynlib.h"
+#include "tests/scripted_engine/scripted_probe.h"
 #include "platform/mainloop.h"
 #include "tests/scripted_engine/scripted.h"
 
 namespace {
 
-template <class F>
-F Fn(const char* name) {
-  F f = reinterpret_cast<F>(platform::ResolveDynLibSymbol(CefLibraryHandle(), name));
-  if (!f) throw Exception(std::string("scripted engine lacks ") + name);
-  return f;
-}
-
-std::vector<std::string> Calls() {
-  std::vector<std::string> out;
-  const int n = Fn<int (*)()>("scripted_call_count")();
-  for (int i = 0; i < n; ++i) out.emplace_back(Fn<const char* (*)(int)>("scripted_call")(i));
-  return out;
-}
-void ClearCalls() { Fn<void (*)()>("scripted_clear_calls")(); }
-int Outstanding() { return Fn<int (*)()>("scripted_outstanding_refs")(); }
-int WorkCount() { return Fn<int (*)()>("scripted_work_count")(); }
+using namespace scripted;
 
 // Runs the main loop for about `ms` milliseconds.
 void Pump(unsigned ms) {
