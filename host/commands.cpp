@@ -1,5 +1,6 @@
 #include "host/commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -52,7 +53,7 @@ void DoMouseClick(ICommandTarget& target, TXmlElement& root) {
 
 void DoWindowSize(ICommandTarget& target, TXmlElement& root) {
   const int w = FieldInt(root, "WndSzX"), h = FieldInt(root, "WndSzY");
-  target.ViewBitmap().SetSize(w, h);
+  target.ViewBitmap().SetSize(std::min(w, kMaxViewSide), std::min(h, kMaxViewSide));
   if (auto host = HostOf(target)) host->was_resized(host.get());
 }
 

@@ -11,6 +11,10 @@
 
 class TGoGoThread;
 
+// The largest view width or height a WindowSize command sets; larger values are
+// taken as this one, so a hostile size cannot make the host allocate gigabytes.
+inline constexpr int kMaxViewSide = 16384;
+
 // What the command handlers act on: the main form's browser, view bitmap,
 // header list and message loop.
 class ICommandTarget {
