@@ -1,10 +1,23 @@
-// Frame publishing cost: composing the popup over the view and encoding the whole
-// 1920 x 1080 view as a BMP message, against one plain copy of the frame.
+// Frame publishing, in two parts run one after the other in the same program run:
+//  - its cost: composing the popup over the view and encoding the whole 1920 x 1080
+//    view as a BMP message, against one plain copy of the frame;
+//  - end to end: pv7host with the engine library and Chromium, driven by a parent
+//    of this program over real sockets that reads every DRAW frame, against a plain
+//    DevTools screencast client of the same Chromium (frames per second of an
+//    animated page, click to the first frame showing it, the host's memory).
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "bench/direct_client.h"
+#include "host/channel.h"
 #include "host/framebitmap.h"
+#include "platform/process.h"
+#include "platform/socket.h"
 #include "xml/stream.h"
 
 namespace {
@@ -51,11 +64,375 @@ void BM_PublishMemcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_PublishMemcpy)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
+// ---------------------------------------------------------------- end to end
+
+constexpr int kFrameRate = 30;       // the host's frame rate (the engine's default)
+constexpr int kProbeX = 50, kProbeY = 50;
+constexpr int kClicks = 12;
+constexpr int kRssAfterS = 30;
+
+const char kAnimatedPage[] =
+    "<!doctype html><body style='margin:0;background:#203040'>"
+    "<div id=b style='position:absolute;width:200px;height:200px;background:#e0a000'></div>"
+    "<script>let t=0;function f(){t++;b.style.left=(t*7%1720)+'px';b.style.top=(t*3%880)+'px';"
+    "document.body.style.background='rgb('+(t%255)+',40,60)';requestAnimationFrame(f)}f()</script>"
+    "</body>";
+
+// Black; every mousedown anywhere in the view turns it white or back to black.
+const char kClickPage[] =
+    "<!doctype html><body style='margin:0;background:#000000'><script>"
+    "document.addEventListener('mousedown',()=>{const s=document.body.style;"
+    "s.background=s.background=='white'?'black':'white'})</script></body>";
+
+uint64_t NowUs() { return cefeng::MonotonicUs(); }
+
+void SleepUntilUs(uint64_t t) {
+  uint64_t now = NowUs();
+  if (t > now) std::this_thread::sleep_for(std::chrono::microseconds(t - now));
+}
+
+// CPU time (user + system) of a process in ms, from /proc/PID/stat.
+long ProcessCpuMs(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(stat.substr(close + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {  // fields 14 and 15: utime, stime
+    if (i == 14) utime = std::atol(field.c_str());
+    if (i == 15) stime = std::atol(field.c_str());
+  }
+  return (utime + stime) * 10;  // clock ticks of 10 ms
+}
+
+// The parent's side of the channel: listens, starts pv7host hidden with the draw port
+// and this process as its parent, keeps the ACTN connection for commands and reads
+// every DRAW frame, noting its size, arrival and the colour of one probe pixel.
+class THostParent {
+ public:
+  ~THostParent() { Stop(); }
+
+  bool Start(const std::string& hostPath, const std::string& workDir) {
+    FAcceptor = std::thread([this] { AcceptLoop(); });
+    try {
+      FHost.emplace(platform::ChildProcess::Start(
+          hostPath,
+          {"-drawPort=" + std::to_string(FListener.Port()),
+           "-parentID=" + std::to_string(platform::GetCurrentProcessId()), "-showSelf=0"},
+          workDir));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "host did not start: %s\n", e.what());
+      return false;
+    }
+    return WaitFor([&] { return FActn != nullptr && FDraw; }, 30000);
+  }
+
+  int Pid() const { return FHost ? FHost->Pid() : -1; }
+  int Frames() const { return FFrames.load(); }
+
+  void Send(const std::string& doc) {
+    std::shared_ptr<platform::TcpSocket> actn;
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      actn = FActn;
+    }
+    if (actn) WriteMessage(*actn, doc.data(), int64_t(doc.size()));
+  }
+  void SendSize(int w, int h) {
+    Send("<WindowSize><WndSzX>" + std::to_string(w) + "</WndSzX><WndSzY>" + std::to_string(h) +
+         "</WndSzY></WindowSize>");
+  }
+  void Load(const std::string& url) {
+    Send("<LoadWEBURL><WEBURL>" + url + "</WEBURL><HEADERS></HEADERS></LoadWEBURL>");
+  }
+  void Click(int x, int y) {
+    Send("<MouseClick><MouseX>" + std::to_string(x) + "</MouseX><MouseY>" + std::to_string(y) +
+         "</MouseY></MouseClick>");
+  }
+
+  // Sets the view size and waits for a frame of it. A size that shows no frame within
+  // 4 s is asked for again (the screencast can miss a resize right after start).
+  bool Resize(int w, int h) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (attempt > 0) SendSize(w + 1, h);
+      SendSize(w, h);
+      if (WaitFor([&] { return FWidth == w && FHeight == h; }, attempt < 2 ? 4000 : 15000)) return true;
+    }
+    return false;
+  }
+  bool WaitProbe(long rgb, int ms) {
+    return WaitFor([&] { return FProbe == rgb; }, ms);
+  }
+  long Probe() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FProbe;
+  }
+  // The arrival time of the first frame whose probe pixel differs from `before`; 0 on
+  // time-out.
+  uint64_t ProbeChangedUs(long before, int ms) {
+    if (!WaitFor([&] { return FProbe != before; }, ms)) return 0;
+    std::lock_guard<std::mutex> g(FLock);
+    return FProbeUs;
+  }
+
+  // Destroy, then the host's exit (killed when it does not end within 10 s).
+  void Stop() {
+    if (FHost && FHost->Running()) {
+      try {
+        Send("<Destroy/>");
+      } catch (const std::exception&) {
+      }
+      if (!FHost->Wait(10000)) FHost->Kill();
+    }
+    FHost.reset();
+    FStop = true;
+    if (FAcceptor.joinable()) FAcceptor.join();
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      for (auto& s : FOpen) s->Shutdown();
+    }
+    for (std::thread& t : FThreads) t.join();
+    FThreads.clear();
+  }
+
+  template <class F>
+  bool WaitFor(F done, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> g(FLock);
+    while (!done())
+      if (FChanged.wait_until(g, end) == std::cv_status::timeout) return done();
+    return true;
+  }
+
+ private:
+  void AcceptLoop() {
+    while (!FStop) {
+      platform::TcpSocket s;
+      try {
+        s = FListener.Accept(50);
+      } catch (const std::exception&) {
+        return;
+      }
+      if (!s.IsOpen()) continue;
+      auto sock = std::make_shared<platform::TcpSocket>(std::move(s));
+      std::lock_guard<std::mutex> g(FLock);
+      FOpen.push_back(sock);
+      FThreads.emplace_back([this, sock] { Serve(sock); });
+    }
+  }
+
+  static int32_t ReadLength(platform::TcpSocket& s) {
+    uint8_t b[4];
+    s.ReceiveAll(b, 4);
+    return int32_t(uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
+  }
+
+  void Serve(std::shared_ptr<platform::TcpSocket> s) {
+    try {
+      int32_t n = ReadLength(*s);
+      if (n < 4) return;
+      std::string first(size_t(n), '\0');
+      s->ReceiveAll(first.data(), first.size());
+      if (first == "ACTN") {
+        std::lock_guard<std::mutex> g(FLock);
+        FActn = s;
+        FChanged.notify_all();
+        return;
+      }
+      if (first != "DRAW") return;  // console texts and bridge requests are not needed here
+      {
+        std::lock_guard<std::mutex> g(FLock);
+        FDraw = true;
+        FChanged.notify_all();
+      }
+      std::string bmp;
+      for (;;) {
+        n = ReadLength(*s);
+        if (n < 0) return;
+        bmp.resize(size_t(n));
+        s->ReceiveAll(bmp.data(), bmp.size());
+        const uint64_t arrived = NowUs();
+        int32_t w = 0, h = 0;
+        long probe = -1;
+        if (bmp.size() >= 54) {
+          std::memcpy(&w, bmp.data() + 18, 4);
+          std::memcpy(&h, bmp.data() + 22, 4);
+          const size_t row = (size_t(std::max(w, 0)) * 3 + 3) & ~size_t(3);
+          if (w > kProbeX && h > kProbeY && bmp.size() >= 54 + row * size_t(h)) {
+            const auto* p = reinterpret_cast<const uint8_t*>(bmp.data()) + 54 +
+                            row * size_t(h - 1 - kProbeY) + size_t(kProbeX) * 3;
+            probe = long(p[2]) << 16 | long(p[1]) << 8 | p[0];
+          }
+        }
+        ++FFrames;
+        std::lock_guard<std::mutex> g(FLock);
+        FWidth = w;
+        FHeight = h;
+        if (probe != FProbe) {
+          FProbe = probe;
+          FProbeUs = arrived;
+        }
+        FChanged.notify_all();
+      }
+    } catch (const std::exception&) {
+      // The connection ended.
+    }
+  }
+
+  platform::TcpListener FListener;
+  std::optional<platform::ChildProcess> FHost;
+  std::atomic<bool> FStop{false};
+  std::thread FAcceptor;
+  std::vector<std::thread> FThreads;
+  std::atomic<int> FFrames{0};
+  std::mutex FLock;  // guards everything below
+  std::condition_variable FChanged;
+  std::vector<std::shared_ptr<platform::TcpSocket>> FOpen;
+  std::shared_ptr<platform::TcpSocket> FActn;
+  bool FDraw = false;
+  int FWidth = 0, FHeight = 0;
+  long FProbe = -1;
+  uint64_t FProbeUs = 0;
+};
+
+struct TFigures {
+  double directFpsRaw = 0, directFps = 0, directDecodeMs = 0, directClickMs = 0;
+  double hostFps = 0, hostCpuPerFrameMs = 0, hostClickMs = 0;
+  long hostRssKb = 0, hostHwmKb = 0;
+  int directClicks = 0, hostClicks = 0;
+};
+
+// Frames per second over `seconds`, counted by `frames`.
+template <class F>
+double Rate(F frames, double seconds) {
+  const int f0 = frames();
+  const uint64_t t0 = NowUs();
+  SleepUntilUs(t0 + uint64_t(seconds * 1e6));
+  return double(frames() - f0) * 1e6 / double(NowUs() - t0);
+}
+
+bool RunDirect(const std::string& animated, const std::string& click, TFigures& out) {
+  pv7bench::TDirectClient direct;
+  if (!direct.Start(kWidth, kHeight)) return false;
+  direct.Navigate(animated);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  out.directFpsRaw = Rate([&] { return direct.Frames(); }, 5);
+  direct.SetDecoding(true, kProbeX, kProbeY);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int d0 = direct.Decoded();
+  const uint64_t c0 = direct.DecodeUs();
+  out.directFps = Rate([&] { return direct.Decoded(); }, 8);
+  if (direct.Decoded() > d0) out.directDecodeMs = double(direct.DecodeUs() - c0) / 1000.0 / (direct.Decoded() - d0);
+
+  direct.Navigate(click);
+  for (int i = 0; i < 100 && direct.Probe() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (direct.Probe() != 0) {
+    std::fprintf(stderr, "direct client: the click page did not show\n");
+    return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::vector<double> lat;
+  for (int i = 0; i < kClicks; ++i) {
+    const long before = direct.Probe();
+    const uint64_t s = NowUs();
+    direct.Click(100, 100);
+    const uint64_t seen = direct.WaitProbeChange(before, 3000);
+    if (seen) lat.push_back(double(seen - s) / 1000.0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  out.directClicks = int(lat.size());
+  out.directClickMs = pv7bench::Median(lat);
+  return true;
+}
+
+bool RunHost(const std::string& folder, const std::string& animated, const std::string& click, TFigures& out) {
+  std::filesystem::create_directories(folder);
+  THostParent parent;
+  if (!parent.Start(platform::ExecutableFolder() + "/pv7host", folder)) {
+    std::fprintf(stderr, "the host opened no channels\n");
+    return false;
+  }
+  parent.Load(animated);
+  if (!parent.Resize(kWidth, kHeight)) {
+    std::fprintf(stderr, "the host sent no frame of %d x %d\n", kWidth, kHeight);
+    return false;
+  }
+  // The page animates from here; frames are counted while it runs, the memory is read
+  // after 30 s of it.
+  const uint64_t start = NowUs();
+  SleepUntilUs(start + 2000000);
+  const long cpu0 = ProcessCpuMs(parent.Pid());
+  const int f0 = parent.Frames();
+  const uint64_t t0 = NowUs();
+  SleepUntilUs(start + uint64_t(kRssAfterS - 1) * 1000000);
+  const int frames = parent.Frames() - f0;
+  const uint64_t t1 = NowUs();
+  const long cpu1 = ProcessCpuMs(parent.Pid());
+  out.hostFps = double(frames) * 1e6 / double(t1 - t0);
+  if (frames > 0) out.hostCpuPerFrameMs = double(cpu1 - cpu0) / frames;
+  SleepUntilUs(start + uint64_t(kRssAfterS) * 1000000);
+  out.hostRssKb = pv7bench::ResidentKb(parent.Pid());
+  out.hostHwmKb = pv7bench::ResidentKb(parent.Pid(), "VmHWM:");
+
+  parent.Load(click);
+  if (!parent.WaitProbe(0x000000, 15000)) {
+    std::fprintf(stderr, "the click page did not show\n");
+    return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::vector<double> lat;
+  for (int i = 0; i < kClicks; ++i) {
+    const long before = parent.Probe();
+    const uint64_t s = NowUs();
+    parent.Click(100, 100);
+    const uint64_t seen = parent.ProbeChangedUs(before, 3000);
+    if (seen) lat.push_back(double(seen - s) / 1000.0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  out.hostClicks = int(lat.size());
+  out.hostClickMs = pv7bench::Median(lat);
+  parent.Stop();
+  return true;
+}
+
+int RunEndToEnd() {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() /
+                          ("pv7-frames-bench-" + std::to_string(platform::GetCurrentProcessId()));
+  fs::create_directories(folder);
+  const std::string animated = "file://" + (folder / "animated.html").string();
+  const std::string click = "file://" + (folder / "click.html").string();
+  std::ofstream(folder / "animated.html") << kAnimatedPage;
+  std::ofstream(folder / "click.html") << kClickPage;
+
+  TFigures f;
+  bool ok = RunDirect(animated, click, f);
+  if (!ok) std::fprintf(stderr, "the direct client did not run\n");
+  ok = RunHost((folder / "host").string(), animated, click, f) && ok;
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+
+  const double cap = std::min(f.directFps, double(kFrameRate));
+  std::printf("direct fps raw=%.1f decoded=%.1f (decode %.1f ms cpu per frame), host fps=%.1f (cap %d)\n",
+              f.directFpsRaw, f.directFps, f.directDecodeMs, f.hostFps, kFrameRate);
+  std::printf("host cpu per frame=%.1f ms\n", f.hostCpuPerFrameMs);
+  std::printf("click latency host=%.1f ms (%d/%d clicks seen) direct=%.1f ms (%d/%d)\n", f.hostClickMs,
+              f.hostClicks, kClicks, f.directClickMs, f.directClicks, kClicks);
+  std::printf("ratio fps host/direct=%.3f\n", cap > 0 ? f.hostFps / cap : 0);
+  std::printf("ratio clicklatency host/direct=%.3f\n", f.directClickMs > 0 ? f.hostClickMs / f.directClickMs : 0);
+  std::printf("host rss %ld MB (peak %ld MB) after %d s of the animated page\n", (f.hostRssKb + 512) / 1024,
+              (f.hostHwmKb + 512) / 1024, kRssAfterS);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   TRatioReporter reporter;
   RunRatioBenchmarks(argc, argv, reporter);
   std::printf("ratio publish ours/memcpy=%.2f\n", reporter.Ratio("BM_PublishOurs", "BM_PublishMemcpy"));
-  return 0;
+  std::fflush(stdout);
+  return RunEndToEnd();
 }
