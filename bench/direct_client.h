@@ -146,6 +146,10 @@ class TDirectClient {
       return 0;
     return FProbeUs;
   }
+  bool WaitProbe(long rgb, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FProbe == rgb; });
+  }
   uint64_t DecodeUs() const { return FDecodeUs.load(); }
   int Decoded() const { return FDecoded.load(); }
   // The newest frame's PNG bytes (kept when decoding is off).

@@ -152,15 +152,26 @@ class THostParent {
          "</MouseY></MouseClick>");
   }
 
-  // Sets the view size and waits for a frame of it. A size that shows no frame within
-  // 4 s is asked for again (the screencast can miss a resize right after start).
+  // Sets the view size and waits for a frame of it. The screencast can miss a resize
+  // right after start; a size that shows no frame within 4 s is left for another one
+  // first (given time to take effect, so that the two are not merged) and asked again.
   bool Resize(int w, int h) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      if (attempt > 0) SendSize(w + 1, h);
+    auto seen = [&](int ww, int hh, int ms) {
+      return WaitFor([&] { return FWidth == ww && FHeight == hh; }, ms);
+    };
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      if (attempt > 0) {
+        SendSize(w - 16 * attempt, h);
+        seen(w - 16 * attempt, h, 3000);
+      }
       SendSize(w, h);
-      if (WaitFor([&] { return FWidth == w && FHeight == h; }, attempt < 2 ? 4000 : 15000)) return true;
+      if (seen(w, h, attempt < 3 ? 4000 : 10000)) return true;
     }
     return false;
+  }
+  std::string LastSize() {
+    std::lock_guard<std::mutex> g(FLock);
+    return std::to_string(FWidth) + " x " + std::to_string(FHeight);
   }
   bool WaitProbe(long rgb, int ms) {
     return WaitFor([&] { return FProbe == rgb; }, ms);
@@ -326,8 +337,10 @@ bool RunDirect(const std::string& animated, const std::string& click, TFigures& 
   out.directFps = Rate([&] { return direct.Decoded(); }, 8);
   if (direct.Decoded() > d0) out.directDecodeMs = double(direct.DecodeUs() - c0) / 1000.0 / (direct.Decoded() - d0);
 
-  direct.Navigate(click);
-  for (int i = 0; i < 100 && direct.Probe() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (int attempt = 0; attempt < 3 && direct.Probe() != 0; ++attempt) {
+    direct.Navigate(click);
+    direct.WaitProbe(0, 5000);
+  }
   if (direct.Probe() != 0) {
     std::fprintf(stderr, "direct client: the click page did not show\n");
     return false;
@@ -356,7 +369,8 @@ bool RunHost(const std::string& folder, const std::string& animated, const std::
   }
   parent.Load(animated);
   if (!parent.Resize(kWidth, kHeight)) {
-    std::fprintf(stderr, "the host sent no frame of %d x %d\n", kWidth, kHeight);
+    std::fprintf(stderr, "the host sent no frame of %d x %d (%d frames, the last %s)\n", kWidth, kHeight,
+                 parent.Frames(), parent.LastSize().c_str());
     return false;
   }
   // The page animates from here; frames are counted while it runs, the memory is read
