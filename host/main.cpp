@@ -2,10 +2,14 @@
 // engine sub-process started by the engine.
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <string>
 
 #include "engine/cefintrk.h"
 #include "host/mainform.h"
 #include "host/switches.h"
+#include "host/testwindow.h"
+#include "platform/gtkui.h"
 #include "platform/mainloop.h"
 
 int main(int argc, char** argv) {
@@ -21,11 +25,18 @@ int main(int argc, char** argv) {
   }
   if (browserProcess) {
     try {
-      // Whether the form would be shown; the hidden host never touches a desktop.
       Application.ShowMainForm = GetSwitchInt("showSelf", 1) == 1;
       Application.Title = kApplicationTitle;
-      TMainform form;
-      platform::RunMainLoop();
+      // Only a shown host opens the display; a hidden one never touches it.
+      std::string error;
+      if (Application.ShowMainForm && !platform::gui::OpenDisplay(&error)) {
+        std::fprintf(stderr, "pv7host: %s\n", error.c_str());
+      } else {
+        FormViewFactory = [](TMainform& form) { return std::make_unique<TTestWindow>(form); };
+        TMainform form;
+        form.Show();
+        platform::RunMainLoop();
+      }
     } catch (...) {
       // Any start-up failure (for instance nobody listening on drawPort) ends the
       // host silently with status 0.

@@ -9,6 +9,7 @@
 
 TMainform* Mainform = nullptr;
 TApplication Application;
+TFormViewFactory FormViewFactory;
 
 namespace {
 
@@ -53,10 +54,15 @@ TMainform::TMainform() : FCaption(Application.Title) {
 TMainform::~TMainform() {
   // The command reader may be blocked on ACTN: wake it and give it a moment to end.
   if (FCommandClient) FCommandClient->Shutdown();
+  for (auto& [client, done] : FOldReaders) client->Shutdown();
   if (FCommandThread) FCommandThread->Wait(1000);
+  for (auto& [client, done] : FOldReaders)
+    if (done) done->Wait(1000);
+  FOldReaders.clear();
   FCommandThread.reset();
   FOrphanWatch.reset();  // stops the watch thread
   if (FDrawClient) FDrawClient->Disconnect();
+  FView.reset();      // the window goes before the browser whose events it shows
   FChromium.reset();  // closes the browser
   Mainform = nullptr;
 }
@@ -87,6 +93,12 @@ void TMainform::CreateComponents() {
     wbChromiumBeforeResourceLoad(request);
   };
   FChromium->Loaded();
+  // The window's components exist only when the form is shown.
+  if (Application.ShowMainForm && FormViewFactory) FView = FormViewFactory(*this);
+}
+
+void TMainform::Show() {
+  if (FView) FView->Show();
 }
 
 void TMainform::OpenCommandChannel(const std::string& host, int port) {
@@ -95,6 +107,7 @@ void TMainform::OpenCommandChannel(const std::string& host, int port) {
   client->SetPort(port);
   client->Connect();
   WriteTag(client->Socket(), "ACTN");
+  if (FCommandClient) FOldReaders.emplace_back(FCommandClient, FCommandThread);
   FCommandClient = client;
   auto* thread = new TGoGoThread(client, [this](TGoGoThread& t, TStream& message) {
     DispatchCommand(*this, message, &t);
@@ -166,6 +179,7 @@ void TMainform::StoreDirtyRects(cef_paint_element_type_t kind, uint32_t count,
 
 void TMainform::ComposeView() {
   if (FPopupVisible) DrawBitmap(FPopupBitmap, FViewBitmap, FPopupRect.x, FPopupRect.y);
+  if (FView) FView->DrawView(FViewBitmap);
 }
 
 void TMainform::PublishFrame() {
@@ -198,6 +212,7 @@ void TMainform::wbChromiumBeforePopup(const std::u16string& targetUrl, bool& Res
 
 void TMainform::wbChromiumCursorChange(cef_cursor_type_t cursorType) {
   FCursor = CursorFromEngineType(int(cursorType));
+  if (FView) FView->SetCursor(FCursor);
 }
 
 void TMainform::wbChromiumLoadError(const TFrameRef& frame, int errorCode,

@@ -3,9 +3,12 @@
 // and carries out the fixed policy for the browser's events.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/channel.h"
 #include "host/commands.h"
@@ -26,6 +29,25 @@ struct TApplication {
 };
 extern TApplication Application;
 
+class TMainform;
+
+// The shown form's window: the test window draws the view, shows the page's cursor
+// and appears when the form is shown. The hidden host has none.
+class IFormView {
+ public:
+  virtual ~IFormView() = default;
+  // Shows the window (its show handler runs first).
+  virtual void Show() = 0;
+  // Draws the view bitmap onto the paint box at (0, 0).
+  virtual void DrawView(const TFrameBitmap& view) = 0;
+  virtual void SetCursor(TCursor cursor) = 0;
+};
+
+// Makes the window of a form that is shown; set by the program before the form is
+// created. Without it a shown form has no window.
+using TFormViewFactory = std::function<std::unique_ptr<IFormView>(TMainform& form)>;
+extern TFormViewFactory FormViewFactory;
+
 class TMainform : public ICommandTarget {
  public:
   // Builds the form in its fixed order; raises when a channel cannot be opened.
@@ -40,6 +62,12 @@ class TMainform : public ICommandTarget {
   void SetHeaders(std::string headers) override;
   void Navigate(const std::string& url) override;
   void PostQuit() override;
+
+  // Shows the window of a shown form (nothing for a hidden one).
+  void Show();
+  IFormView* View() const { return FView.get(); }
+  // The DRAW client (its port is the parent's port once the channels are open).
+  TTcpClient& DrawClient() { return *FDrawClient; }
 
   // Opens a command connection to host:port and starts a reader on it.
   void OpenCommandChannel(const std::string& host, int port);
@@ -84,6 +112,8 @@ class TMainform : public ICommandTarget {
   std::unique_ptr<TTcpClient> FDrawClient;  // main thread only
   std::shared_ptr<TTcpClient> FCommandClient;  // shared with the command thread
   std::shared_ptr<TThreadDone> FCommandThread;
+  // Readers of earlier command connections (Button1 opens new ones); main thread only.
+  std::vector<std::pair<std::shared_ptr<TTcpClient>, std::shared_ptr<TThreadDone>>> FOldReaders;
   mutable std::mutex FHeadersLock;
   std::shared_ptr<const std::string> FHeaders;  // guarded by FHeadersLock; replaced whole
 
@@ -91,6 +121,7 @@ class TMainform : public ICommandTarget {
   std::unique_ptr<TChromiumOSR> FChromium;
   TCursor FCursor = TCursor::crArrow;  // main thread only
   streamut::TMemoryStream FFrameMessage;  // main thread only: reused for every frame
+  std::unique_ptr<IFormView> FView;  // main thread only; the test window when shown
 };
 
 // The process-wide main-form reference: set when construction begins, cleared
