@@ -127,6 +127,7 @@ class TParentSide {
       if (t.find(text) != std::string::npos) return true;
     return false;
   }
+  void ClearConsole() { std::lock_guard<std::mutex> g(FLock); FConsole.clear(); }
   // Width and height of the last frame (0 x 0 before any).
   std::pair<int, int> LastSize() { std::lock_guard<std::mutex> g(FLock); return {FLastW, FLastH}; }
 

@@ -163,6 +163,17 @@ inline std::vector<std::string> Cmdline(int pid) {
   return out;
 }
 
+// The command line split at spaces as well: Chromium's helper processes rewrite
+// theirs into one space-separated text.
+inline std::vector<std::string> CmdlineTokens(int pid) {
+  std::vector<std::string> out;
+  for (const std::string& arg : Cmdline(pid)) {
+    std::istringstream in(arg);
+    for (std::string t; in >> t;) out.push_back(t);
+  }
+  return out;
+}
+
 template <class Pred>
 bool PollUntil(int timeoutMs, Pred pred) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -1,0 +1,87 @@
+// A parent that misbehaves on DRAW or ACTN against pv7host on real Chromium:
+// it stops reading DRAW, closes DRAW, or closes ACTN. The host must not crash,
+// spin or grow while it is blocked, and must carry on once the parent does.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/hostile/chromium_host.h"
+#include "tests/hostile/proc_probe.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kHost = std::string(PV7_BIN_DIR) + "/pv7host";
+
+std::string TestName() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// CPU ticks (1/100 s) the host uses over `seconds` of waiting.
+long long TicksOver(int pid, int seconds) {
+  const long long before = probe::CpuTicks(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  return probe::CpuTicks(pid) - before;
+}
+
+}  // namespace
+
+TEST(HostileDraw, StoppedReaderBlocksTheHostQuietlyAndFramesResume) {
+  probe::TChromiumHost host(kHost, TestName());
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.Load(probe::kAnimatedPage);
+  ASSERT_TRUE(host.Resize(400, 300));
+  ASSERT_TRUE(host.WaitFrames(10, 20000)) << "the animated page sends no frames";
+
+  host.Parent().PauseDraw(true);
+  // The socket buffers fill within a few frames; then the host's write blocks.
+  std::this_thread::sleep_for(3s);
+  const long long rss = probe::RssKb(host.Pid());
+  const long long ticks = TicksOver(host.Pid(), 3);
+  const long long grown = probe::RssKb(host.Pid()) - rss;
+  std::printf("blocked on DRAW: %lld ticks in 3 s, rss %+lld kB\n", ticks, grown);
+  // A host that kept decoding and queueing frames would use a core and grow.
+  EXPECT_LT(ticks, 90);
+  EXPECT_LT(grown, 32 * 1024);
+  EXPECT_TRUE(host.Parent().Host().Running());
+
+  host.Parent().PauseDraw(false);
+  EXPECT_TRUE(host.WaitFrames(10, 20000)) << "frames did not resume";
+  host.Parent().Send("<Destroy/>");
+  EXPECT_EQ(host.Parent().Host().Wait(20000), std::optional<int>(0));
+}
+
+TEST(HostileDraw, ClosedDrawStopsFramesAndConsoleButNotTheHost) {
+  probe::TChromiumHost host(kHost, TestName());
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.Load(probe::kAnimatedPage);
+  ASSERT_TRUE(host.Resize(320, 200));
+  host.Load("about:blank");
+  ASSERT_TRUE(host.Echo("before close"));
+
+  host.Parent().CloseDraw();
+  std::this_thread::sleep_for(300ms);
+  // Paints go on in the engine; nothing is written, nothing spins.
+  host.Js("document.body.style.background='green';console.log('after close')");
+  std::this_thread::sleep_for(1s);
+  EXPECT_FALSE(host.Parent().ConsoleHas("after close"));
+  EXPECT_LT(TicksOver(host.Pid(), 2), 40);
+  EXPECT_TRUE(host.Parent().Host().Running());
+  host.Parent().Send("<Destroy/>");
+  EXPECT_EQ(host.Parent().Host().Wait(20000), std::optional<int>(0));
+}
+
+TEST(HostileDraw, ClosedActnEndsTheReaderWhileFramesFlow) {
+  probe::TChromiumHost host(kHost, TestName());
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.Load(probe::kAnimatedPage);
+  ASSERT_TRUE(host.Resize(320, 200));
+  ASSERT_TRUE(host.WaitFrames(5, 20000));
+  host.Parent().CloseActn();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(host.WaitFrames(20, 20000)) << "frames stopped with ACTN";
+  EXPECT_TRUE(host.Parent().Host().Running());
+}
