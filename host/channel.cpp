@@ -59,7 +59,7 @@ void WriteMessage(platform::TcpSocket& socket, TStream& stream) {
   }
 }
 
-void ReadMessage(platform::TcpSocket& socket, TStream& stream, int timeoutMs) {
+void ReadMessage(platform::TcpSocket& socket, TStream& stream, int timeoutMs, int64_t maxPayload) {
   uint8_t header[4];
   socket.ReceiveAll(header, 4, timeoutMs);
   const int32_t length = int32_t(uint32_t(header[0]) << 24 | uint32_t(header[1]) << 16 |
@@ -78,6 +78,10 @@ void ReadMessage(platform::TcpSocket& socket, TStream& stream, int timeoutMs) {
         if (length < 0) return;  // the close ends a message of unknown length
         throw;
       }
+      // No message can be longer than a frame can announce: a peer that streams
+      // without end behind a negative length must not fill the host's memory.
+      if (length < 0 && received + int64_t(n) > maxPayload)
+        throw Exception("Message longer than " + std::to_string(maxPayload) + " bytes");
       stream.WriteBuffer(buffer, int64_t(n));
       received += int64_t(n);
     }

@@ -52,7 +52,10 @@ void WriteMessage(platform::TcpSocket& socket, const void* data, int64_t size);
 // nothing. A negative length means: everything until the peer closes. A
 // connection that closes inside a message drops the part received (the stream is
 // left as it was) and raises EGracefulClose. timeoutMs limits every wait (-1: none).
-void ReadMessage(platform::TcpSocket& socket, TStream& stream, int timeoutMs = -1);
+// A message of unknown length that grows past maxPayload bytes is dropped the same
+// way and raises Exception, so it never holds more than a frame could.
+void ReadMessage(platform::TcpSocket& socket, TStream& stream, int timeoutMs = -1,
+                 int64_t maxPayload = kMaxPayload);
 
 // Writes a channel tag ("ACTN", "DRAW", "INTF") as a frame message of its own.
 void WriteTag(platform::TcpSocket& socket, std::string_view tag);

@@ -206,3 +206,36 @@ TEST(HostileCommands, ViewSizeIsClampedToTheLimit) {
   EXPECT_EQ(t.view.Width(), 16384);
   EXPECT_EQ(t.view.Height(), 0);
 }
+
+// A message of unknown length (negative length field) that never ends is cut at
+// the largest payload a frame can carry instead of filling memory; the part read
+// is dropped. Shown with a small limit over a real loopback connection.
+TEST(HostileChannel, EndlessMessageOfUnknownLengthIsCutAtTheLimit) {
+  platform::TcpListener listener;
+  platform::TcpSocket peer = platform::TcpSocket::Connect("127.0.0.1", listener.Port());
+  platform::TcpSocket host = listener.Accept(2000);
+  ASSERT_TRUE(host.IsOpen());
+  const std::string bytes = std::string("\xFF\xFF\xFF\xFF", 4) + std::string(300, 'x');
+  peer.SendAll(bytes.data(), bytes.size());  // and the connection stays open
+  TMemoryStream buffer;
+  buffer.WriteBuffer("kept", 4);
+  bool cut = false;
+  try {
+    ReadMessage(host, buffer, 5000, 100);
+  } catch (const platform::ESocketError&) {
+    // a time-out: the reader would still be waiting for the close
+  } catch (const Exception&) {
+    cut = true;
+  }
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(buffer.GetSize(), 4);
+  EXPECT_EQ(buffer.GetPosition(), 4);
+  // Within the limit the close still ends the message.
+  platform::TcpSocket peer2 = platform::TcpSocket::Connect("127.0.0.1", listener.Port());
+  platform::TcpSocket host2 = listener.Accept(2000);
+  peer2.SendAll(bytes.data(), bytes.size());
+  peer2.Close();
+  TMemoryStream whole;
+  ReadMessage(host2, whole, 2000, 300);
+  EXPECT_EQ(whole.GetSize(), 300);
+}
