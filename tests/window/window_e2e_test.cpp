@@ -261,6 +261,7 @@ class TWindowTest : public ::testing::Test {
       if (tag == "ACTN") {
         std::lock_guard<std::mutex> g(FLock);
         FActn = s;
+        ++FActnCount;
         FChanged.notify_all();
         return;
       }
@@ -274,6 +275,8 @@ class TWindowTest : public ::testing::Test {
       {
         std::lock_guard<std::mutex> g(FLock);
         FDrawSeen = true;
+        FDraw = s;
+        ++FDrawCount;
         FChanged.notify_all();
       }
       for (;;) {  // until the host closes DRAW
@@ -302,7 +305,8 @@ class TWindowTest : public ::testing::Test {
  protected:
   std::mutex FLock;  // guards everything below and the ACTN writes
   std::condition_variable FChanged;
-  std::shared_ptr<TcpSocket> FActn;
+  std::shared_ptr<TcpSocket> FActn, FDraw;
+  int FActnCount = 0, FDrawCount = 0;
   bool FDrawSeen = false;
   std::vector<std::string> FConsole;
   TFrame FLast;
@@ -399,6 +403,52 @@ TEST_F(TWindowTest, AfterWindowSizeAResizeOfTheWindowSetsTheViewBackToThePaintBo
   ASSERT_TRUE(WaitConsole("demo page loaded"));
   EnterInBox(700 - (808 - kBarcodeX), kBoxY, "moved");
   EXPECT_TRUE(WaitConsole("barcode: moved"));
+}
+
+TEST_F(TWindowTest, WheelOverThePaintBoxScrollsThePage) {
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_TRUE(WaitDesignedView());
+  const std::string tall = WritePage("tall.html", "<body style='height:5000px'>"
+                                     "<script>console.log('tall page loaded')</script>");
+  EnterInBox(kUrlX, kBoxY, tall);
+  ASSERT_TRUE(WaitConsole("tall page loaded"));
+  // The wheel's position goes to the engine in screen coordinates: near the top
+  // left of the box they still lie inside the view.
+  bool scrolled = false;
+  for (int i = 0; i < 10 && !scrolled; ++i) {
+    Xdo({"mousemove", "--window", std::to_string(FWindow), "40", std::to_string(kViewTop + 20),
+         "click", "5"});
+    scrolled = PollPage("window.scrollY > 0", "true", 3);
+  }
+  EXPECT_TRUE(scrolled);
+}
+
+TEST_F(TWindowTest, Button1ConnectsAgainOnlyAfterTheDrawConnectionWasLost) {
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_TRUE(WaitDesignedView());
+  constexpr int kButtonX = 40 + 37, kButtonY = 496 + 12;
+  // Connected: the click fails quietly and nothing new connects.
+  ClickAt(kButtonX, kButtonY);
+  EXPECT_TRUE(ResizeView(320, 240));  // the host runs on and still paints
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    EXPECT_EQ(FActnCount, 1);
+    EXPECT_EQ(FDrawCount, 1);
+  }
+  // The parent drops DRAW: the next click opens a new DRAW (tagged: a frame as the
+  // first message would not be taken for one) and a new ACTN.
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    FDraw->Shutdown();
+  }
+  bool reconnected = false;
+  for (int i = 0; i < 10 && !reconnected; ++i) {
+    ClickAt(kButtonX, kButtonY);
+    reconnected = WaitFor([&] { return FActnCount == 2 && FDrawCount == 2; }, 2000);
+  }
+  ASSERT_TRUE(reconnected);
+  // Commands on the new ACTN reach the engine; frames come on the new DRAW.
+  EXPECT_TRUE(ResizeView(200, 150));
 }
 
 TEST_F(TWindowTest, ClosingTheWindowEndsTheHostWithStatus0) {
