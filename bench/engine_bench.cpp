@@ -127,7 +127,12 @@ TPngAnatomy Anatomy(const std::vector<uint8_t>& png, int rounds) {
 // The same decoding as the engine's own decoder with the row loops written so that the
 // compiler can vectorise them (no aliasing between rows, whole rows per filter type):
 // a measure of what the engine's decoder could gain.
-__attribute__((optimize("O3"))) bool PrototypeDecode(const std::vector<uint8_t>& png, std::vector<uint8_t>& out) {
+#if defined(__GNUC__) && !defined(__clang__)
+#define PV7_BENCH_O3 __attribute__((optimize("O3")))
+#else
+#define PV7_BENCH_O3
+#endif
+PV7_BENCH_O3 bool PrototypeDecode(const std::vector<uint8_t>& png, std::vector<uint8_t>& out) {
   thread_local std::vector<uint8_t> idat, raw;
   thread_local libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
   idat.clear();

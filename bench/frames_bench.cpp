@@ -169,6 +169,14 @@ class THostParent {
     }
     return false;
   }
+  // Gaps between the frames that arrived from `fromUs` to `toUs`, in ms.
+  std::vector<double> Gaps(uint64_t fromUs, uint64_t toUs) {
+    std::lock_guard<std::mutex> g(FLock);
+    std::vector<double> gaps;
+    for (size_t i = 1; i < FArrivals.size(); ++i)
+      if (FArrivals[i - 1] >= fromUs && FArrivals[i] <= toUs) gaps.push_back(double(FArrivals[i] - FArrivals[i - 1]) / 1000.0);
+    return gaps;
+  }
   std::string LastSize() {
     std::lock_guard<std::mutex> g(FLock);
     return std::to_string(FWidth) + " x " + std::to_string(FHeight);
@@ -282,6 +290,7 @@ class THostParent {
         }
         ++FFrames;
         std::lock_guard<std::mutex> g(FLock);
+        if (FArrivals.size() < 100000) FArrivals.push_back(arrived);
         FWidth = w;
         FHeight = h;
         if (probe != FProbe) {
@@ -309,6 +318,7 @@ class THostParent {
   int FWidth = 0, FHeight = 0;
   long FProbe = -1;
   uint64_t FProbeUs = 0;
+  std::vector<uint64_t> FArrivals;
 };
 
 struct TFigures {
@@ -412,6 +422,8 @@ int RunEndToEnd() {
   const uint64_t t1 = NowUs();
   const long cpu1 = ProcessCpuMs(parent.Pid());
   f.hostFps = double(frames) * 1e6 / double(t1 - t0);
+  std::vector<double> gaps = parent.Gaps(t0, t1);
+  std::sort(gaps.begin(), gaps.end());
   if (frames > 0) f.hostCpuPerFrameMs = double(cpu1 - cpu0) / frames;
   SleepUntilUs(start + uint64_t(kRssAfterS) * 1000000);
   f.hostRssKb = pv7bench::ResidentKb(parent.Pid());
@@ -453,7 +465,8 @@ int RunEndToEnd() {
   std::printf("direct fps raw=%.1f decoded=%.1f (before %.1f, after %.1f; decode %.1f ms cpu per frame), "
               "host fps=%.1f (cap %d)\n",
               f.directFpsRaw, directFps, f.directFps[0], f.directFps[1], f.directDecodeMs, f.hostFps, kFrameRate);
-  std::printf("host cpu per frame=%.1f ms\n", f.hostCpuPerFrameMs);
+  std::printf("host cpu per frame=%.1f ms, gaps between frames: median %.1f ms, 90%% below %.1f ms\n",
+              f.hostCpuPerFrameMs, pv7bench::Median(gaps), gaps.empty() ? 0.0 : gaps[gaps.size() * 9 / 10]);
   std::printf("click latency host=%.1f ms (%d/%d clicks seen) direct=%.1f ms (%d/%d)\n", f.hostClickMs,
               f.hostClicks, kClicks, f.directClickMs, f.directClicks, kClicks);
   std::printf("ratio fps host/direct=%.3f\n", cap > 0 ? f.hostFps / cap : 0);
