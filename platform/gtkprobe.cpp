@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,11 +25,60 @@ void SetEnvironment(const std::string& name, const std::string& value) {
   else ::setenv(name.c_str(), value.c_str(), 1);
 }
 
-bool ProgramExists(const std::string& name) {
+TTiedProcess::TTiedProcess(const std::vector<std::string>& argv) {
+  if (argv.empty()) throw Exception("no program to start");
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) throw Exception("cannot start " + argv[0]);
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);  // the parent ended before the tie was made
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+    }
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  FPid = pid;
+}
+
+bool TTiedProcess::Running() {
+  if (FEnded) return false;
+  int status;
+  if (::waitpid(FPid, &status, WNOHANG) == FPid) FEnded = true;
+  return !FEnded;
+}
+
+TTiedProcess::~TTiedProcess() {
+  if (!Running()) return;
+  ::kill(FPid, SIGTERM);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Running() && std::chrono::steady_clock::now() < end) ::usleep(10000);
+  if (Running()) {
+    ::kill(FPid, SIGKILL);
+    int status;
+    while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+std::string FindProgram(const std::string& name) {
   gchar* path = g_find_program_in_path(name.c_str());
-  const bool found = path != nullptr;
+  std::string found = path ? path : "";
   g_free(path);
   return found;
+}
+
+bool DisplayAnswers(const std::string& display) {
+  ::Display* d = XOpenDisplay(display.c_str());
+  if (!d) return false;
+  XCloseDisplay(d);
+  return true;
 }
 
 TRunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {

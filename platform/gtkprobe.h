@@ -22,8 +22,27 @@ struct TRunResult {
 // timeoutMs; a program still running then is killed.
 TRunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs);
 
-// Whether an executable of this name is found in PATH.
-bool ProgramExists(const std::string& name);
+// A helper program (an X server) that ends with this process: it gets SIGTERM when
+// the test ends in any way, also when it is killed.
+class TTiedProcess {
+ public:
+  // Starts argv[0] (a full path) with the arguments; raises Exception on failure.
+  explicit TTiedProcess(const std::vector<std::string>& argv);
+  ~TTiedProcess();  // SIGTERM, then SIGKILL when it has not ended within 5 s
+  TTiedProcess(const TTiedProcess&) = delete;
+  TTiedProcess& operator=(const TTiedProcess&) = delete;
+  bool Running();
+
+ private:
+  int FPid = -1;
+  bool FEnded = false;
+};
+
+// The full path of an executable of this name found in PATH; empty when none.
+std::string FindProgram(const std::string& name);
+
+// Whether an X server answers on the display.
+bool DisplayAnswers(const std::string& display);
 
 // Sends WM_DELETE_WINDOW to the X window on the display, as a window manager's
 // close button does. Raises Exception when the display cannot be opened.

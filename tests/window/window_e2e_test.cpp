@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -44,27 +45,36 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
 class TXServer {
  public:
   bool Start() {
+    const std::string xvfb = FindProgram("Xvfb");
     const int base = 60 + platform::GetCurrentProcessId() % 300;
-    for (int n = base; n < base + 40; ++n) {
-      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-      if (std::filesystem::exists(lock) || std::filesystem::exists(sock)) continue;
+    for (int n = base; n < base + 100; ++n) {
+      if (InUse(n)) continue;
       FDisplay = ":" + std::to_string(n);
-      FServer.emplace(ChildProcess::Start(
-          "/usr/bin/Xvfb", {FDisplay, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}));
-      if (WaitUntil([&] { return std::filesystem::exists(sock) || !FServer->Running(); }, 10000) &&
+      FServer.emplace(std::vector<std::string>{xvfb, FDisplay, "-screen", "0", "1280x1024x24",
+                                               "-nolisten", "tcp", "-noreset"});
+      if (WaitUntil([&] { return !FServer->Running() || DisplayAnswers(FDisplay); }, 15000) &&
           FServer->Running())
         return true;
       FServer.reset();  // another server took the number meanwhile
     }
     return false;
   }
+  // Ends the server so that it removes its lock and socket files.
   void Stop() { FServer.reset(); }
   const std::string& Display() const { return FDisplay; }
 
  private:
+  // A display number is taken while its lock file names a living process.
+  static bool InUse(int n) {
+    std::ifstream lock("/tmp/.X" + std::to_string(n) + "-lock");
+    if (!lock) return std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n));
+    int pid = 0;
+    lock >> pid;
+    return pid <= 0 || platform::ProcessAlive(pid);
+  }
+
   std::string FDisplay;
-  std::optional<ChildProcess> FServer;
+  std::optional<TTiedProcess> FServer;
 };
 
 TXServer* gX = nullptr;
@@ -96,7 +106,7 @@ struct TFrame {
 class TWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!ProgramExists("Xvfb") || !ProgramExists("xdotool")) return;
+    if (FindProgram("Xvfb").empty() || FindProgram("xdotool").empty()) return;
     gX = new TXServer;
     if (!gX->Start()) {
       delete gX;
@@ -115,7 +125,7 @@ class TWindowTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!ProgramExists("Xvfb") || !ProgramExists("xdotool"))
+    if (FindProgram("Xvfb").empty() || FindProgram("xdotool").empty())
       GTEST_SKIP() << "Xvfb or xdotool is not installed";
     ASSERT_NE(gX, nullptr) << "no X server could be started";
     FWorkDir = std::filesystem::temp_directory_path() /
@@ -224,7 +234,11 @@ class TWindowTest : public ::testing::Test {
     return HasConsole(text);
   }
   bool WaitFrameSize(int w, int h, int ms = 15000) {
-    return WaitFor([&] { return FLast.width == w && FLast.height == h; }, ms);
+    if (WaitFor([&] { return FLast.width == w && FLast.height == h; }, ms)) return true;
+    std::lock_guard<std::mutex> g(FLock);
+    std::fprintf(stderr, "no %dx%d frame: %ld frames, the last %dx%d\n", w, h, FFrames,
+                 FLast.width, FLast.height);
+    return false;
   }
   // Asks the page for a value until it reports the expected one.
   bool PollPage(const std::string& expr, const std::string& expected, int tries = 30) {
