@@ -419,13 +419,22 @@ TEST_F(TWindowTest, AfterWindowSizeAResizeOfTheWindowSetsTheViewBackToThePaintBo
   EXPECT_TRUE(WaitConsole("barcode: moved"));
 }
 
-TEST_F(TWindowTest, WheelOverThePaintBoxScrollsThePage) {
+TEST_F(TWindowTest, MovesReachThePageInPaintBoxCoordinatesAndTheWheelScrollsIt) {
   ASSERT_NO_FATAL_FAILURE(StartHost());
   ASSERT_TRUE(WaitDesignedView());
-  const std::string tall = WritePage("tall.html", "<body style='height:5000px'>"
-                                     "<script>console.log('tall page loaded')</script>");
+  const std::string tall = WritePage(
+      "tall.html",
+      "<body style='height:5000px'><script>console.log('tall page loaded');"
+      "onmousemove = e => console.log('move ' + e.clientX + ',' + e.clientY)</script>");
   EnterInBox(kUrlX, kBoxY, tall);
   ASSERT_TRUE(WaitConsole("tall page loaded"));
+  bool moved = false;
+  for (int i = 0; i < 10 && !moved; ++i) {
+    Xdo({"mousemove", "--window", std::to_string(FWindow), "300", std::to_string(kViewTop + 100)});
+    moved = WaitConsole("move 300,100", 1000);
+    Xdo({"mousemove", "--window", std::to_string(FWindow), "310", std::to_string(kViewTop + 110)});
+  }
+  EXPECT_TRUE(moved);
   // The wheel's position goes to the engine in screen coordinates: near the top
   // left of the box they still lie inside the view.
   bool scrolled = false;
