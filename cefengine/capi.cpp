@@ -9,75 +9,15 @@
 #include <vector>
 
 #include "cefapi/cef_capi.h"
+#include "capi_common.h"
+#include "capi_render.h"
 #include "core.h"
 #include "os_process.h"
 
 using namespace cefeng;
+using namespace cefeng::capi;
 
 namespace {
-
-// ---------------------------------------------------------------- helpers
-
-template <class T>
-void Release(T* p) {
-  if (p && p->base.release) p->base.release(&p->base);
-}
-template <class T>
-T* AddRef(T* p) {
-  if (p && p->base.add_ref) p->base.add_ref(&p->base);
-  return p;
-}
-
-std::string ToUtf8(const cef_string_t* s) {
-  if (!s || !s->str) return std::string();
-  return Utf16ToUtf8(s->str, s->length);
-}
-
-// A borrowed engine string over a UTF-16 text held by the caller.
-struct View {
-  std::u16string text;
-  cef_string_t s{};
-  explicit View(const std::string& utf8) : text(Utf8ToUtf16(utf8)) {
-    s.str = text.data();
-    s.length = text.size();
-    s.dtor = nullptr;
-  }
-  const cef_string_t* get() const { return &s; }
-};
-
-cef_string_userfree_t UserFree(const std::string& utf8) {
-  cef_string_userfree_t out = cef_string_userfree_utf16_alloc();
-  std::u16string w = Utf8ToUtf16(utf8);
-  cef_string_utf16_set(w.data(), w.size(), out, 1);
-  return out;
-}
-
-// Reference-counted engine object: the C structure first, so that the engine's
-// structure pointer is the object pointer.
-template <class C, class Self>
-struct Counted {
-  C c;
-  std::atomic<int> refs{1};
-  Counted() {
-    memset(&c, 0, sizeof c);
-    c.base.size = sizeof(C);
-    c.base.add_ref = [](cef_base_t* b) {
-      reinterpret_cast<Self*>(b)->refs.fetch_add(1);
-      return 1;
-    };
-    c.base.release = [](cef_base_t* b) {
-      Self* s = reinterpret_cast<Self*>(b);
-      if (s->refs.fetch_sub(1) == 1) {
-        delete s;
-        return 1;
-      }
-      return 0;
-    };
-    c.base.has_one_ref = [](cef_base_t* b) { return reinterpret_cast<Self*>(b)->refs.load() == 1 ? 1 : 0; };
-  }
-  static Self* From(void* p) { return reinterpret_cast<Self*>(p); }
-  C* Handle() { return &c; }
-};
 
 // ---------------------------------------------------------------- registry
 
@@ -293,40 +233,6 @@ struct RequestCallbackObj : Counted<cef_request_callback_t, RequestCallbackObj> 
   }
 };
 
-struct V8StringObj : Counted<cef_v8value_t, V8StringObj> {
-  std::u16string value;
-  explicit V8StringObj(std::u16string v) : value(std::move(v)) {
-    auto no = [](cef_v8value_t*) { return 0; };
-    auto yes = [](cef_v8value_t*) { return 1; };
-    c.is_valid = yes;
-    c.is_undefined = no;
-    c.is_null = no;
-    c.is_bool = no;
-    c.is_int = no;
-    c.is_uint = no;
-    c.is_double = no;
-    c.is_date = no;
-    c.is_string = yes;
-    c.is_object = no;
-    c.is_array = no;
-    c.is_function = no;
-    c.is_same = [](cef_v8value_t* s, cef_v8value_t* that) {
-      int same = that == s;
-      Release(that);
-      return same;
-    };
-    c.get_bool_value = no;
-    c.get_int_value = [](cef_v8value_t*) { return int32_t(0); };
-    c.get_uint_value = [](cef_v8value_t*) { return uint32_t(0); };
-    c.get_double_value = [](cef_v8value_t*) { return 0.0; };
-    c.get_string_value = [](cef_v8value_t* s) {
-      cef_string_userfree_t out = cef_string_userfree_utf16_alloc();
-      cef_string_utf16_set(From(s)->value.data(), From(s)->value.size(), out, 1);
-      return out;
-    };
-  }
-};
-
 // ---------------------------------------------------------------- client bridge
 
 // Routes the core's notifications to the program's client and its handlers. Every
@@ -521,6 +427,13 @@ BrowserOptions OptionsFrom(const cef_browser_settings_t* s) {
   return o;
 }
 
+bool HasSwitch(const cef_main_args_t* args, const char* exact) {
+  if (!args || !args->argv) return false;
+  for (int i = 1; i < args->argc; ++i)
+    if (args->argv[i] && strcmp(args->argv[i], exact) == 0) return true;
+  return false;
+}
+
 bool HasTypeSwitch(const cef_main_args_t* args) {
   if (!args || !args->argv) return false;
   for (int i = 1; i < args->argc; ++i)
@@ -536,6 +449,9 @@ CEF_EXPORT int cef_execute_process(const cef_main_args_t* args, cef_app_t* appli
   // The engine's sub-process switch: such a process does its work here and ends.
   if (HasTypeSwitch(args)) {
     RegisterSchemes(application);
+    // A render helper started by this library: its whole life runs here.
+    int fd = BridgeFdSwitch(args);
+    if (fd >= 0 && HasSwitch(args, "--type=renderer")) return RunRenderProcess(application, fd);
     Release(application);
     return 0;
   }
@@ -588,12 +504,10 @@ CEF_EXPORT void cef_shutdown(void) {
 
 CEF_EXPORT void cef_do_message_loop_work(void) { Engine::Get().DoWork(); }
 
-CEF_EXPORT int cef_register_extension(const cef_string_t*, const cef_string_t*,
+CEF_EXPORT int cef_register_extension(const cef_string_t* extension_name,
+                                      const cef_string_t* javascript_code,
                                       cef_v8handler_t* handler) {
-  // Extensions run in render processes of the engine's own; the browser process
-  // accepts the registration.
-  Release(handler);
-  return 1;
+  return RegisterExtension(extension_name, javascript_code, handler);
 }
 
 CEF_EXPORT cef_browser_t* cef_browser_host_create_browser_sync(const cef_window_info_t*,
@@ -603,7 +517,20 @@ CEF_EXPORT cef_browser_t* cef_browser_host_create_browser_sync(const cef_window_
                                                                cef_request_context_t* context) {
   Release(context);
   auto delegate = std::make_shared<ClientDelegate>(client);
-  auto b = Engine::Get().CreateBrowser(delegate, OptionsFrom(settings), std::string());
+  BrowserOptions options = OptionsFrom(settings);
+  if (Engine::Get().Running()) {
+    // Started here, on the main thread, so that it dies with this process; its
+    // extensions are in place before the first page loads.
+    cef_app_t* app;
+    {
+      std::lock_guard<std::mutex> lock(G().m);
+      app = AddRef(G().app);
+    }
+    options.helper = StartRenderHelper(app);
+    Release(app);
+  }
+  auto b = Engine::Get().CreateBrowser(delegate, options, std::string());
+  if (!b && options.helper) options.helper->Close();
   if (!b) return nullptr;
   delegate->Bind(b);
   std::string u = ToUtf8(url);
@@ -618,7 +545,7 @@ CEF_EXPORT cef_browser_t* cef_browser_host_create_browser_sync(const cef_window_
 
 CEF_EXPORT cef_v8value_t* cef_v8value_create_string(const cef_string_t* value) {
   std::u16string v = value && value->str ? std::u16string(value->str, value->length) : std::u16string();
-  return (new V8StringObj(std::move(v)))->Handle();
+  return NewV8String(std::move(v));
 }
 
 }  // extern "C"

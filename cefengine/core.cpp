@@ -158,7 +158,10 @@ void Engine::Shutdown() {
     std::lock_guard<std::mutex> lock(browsersMutex_);
     for (auto& [s, b] : bySession_) browsers.push_back(b);
   }
-  for (auto& b : browsers) b->alive_ = false;
+  for (auto& b : browsers) {
+    b->alive_ = false;
+    if (b->helper_) b->helper_->Close();
+  }
   if (!pipe_->Closed()) {
     for (auto& b : browsers) pipe_->Send("Target.closeTarget", {{"targetId", b->targetId_}});
     pipe_->Send("Browser.close");
@@ -228,6 +231,21 @@ void Engine::Forget(Browser* browser) {
   bySession_.erase(browser->sessionId_);
 }
 
+namespace {
+
+bool IsBridgeRequest(const json& params) {
+  if (!params.is_object()) return false;
+  auto r = params.find("request");
+  if (r == params.end() || !r->is_object()) return false;
+  auto u = r->find("url");
+  if (u == r->end() || !u->is_string()) return false;
+  const std::string& url = u->get_ref<const std::string&>();
+  static const std::string prefix = kBridgeUrl;
+  return url.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
 void Engine::OnEvent(json& msg) {
   const std::string method = msg.value("method", "");
   json& params = msg["params"];
@@ -259,6 +277,10 @@ void Engine::OnEvent(json& msg) {
     paint_->Post([w, p = std::move(params)]() mutable {
       if (auto b = w.lock()) b->HandleFrame(std::move(p));
     });
+  } else if (method == "Fetch.requestPaused" && IsBridgeRequest(params)) {
+    // The library's own address: answered by the browser's render helper, never by
+    // the network or the client's request handler.
+    b->BridgeRequest(std::move(params));
   } else if (method == "Fetch.requestPaused") {
     PostIO([w, p = std::move(params)]() mutable {
       if (auto b = w.lock()) b->RequestPaused(std::move(p));
@@ -332,9 +354,21 @@ std::shared_ptr<Browser> Engine::CreateBrowser(std::shared_ptr<BrowserDelegate> 
     pipe_->Send("Network.setBlockedURLs",
                 {{"urls", {"*.png", "*.jpg", "*.jpeg", "*.gif", "*.webp", "*.bmp", "*.ico", "*.svg"}}},
                 s);
+  b->helper_ = options.helper;
+  if (b->helper_) {
+    // The extensions run before any script of every new document, and in the
+    // document that exists now.
+    for (const std::string& script : InjectedScripts(b->helper_->Extensions(options.helperWaitMs))) {
+      pipe_->Send("Page.addScriptToEvaluateOnNewDocument", {{"source", script}}, s);
+      pipe_->Send("Runtime.evaluate", {{"expression", script}, {"silent", true}}, s);
+    }
+  }
+  json patterns = json::array();
   if (delegate && delegate->WantsRequests())
-    pipe_->Send("Fetch.enable", {{"patterns", {{{"urlPattern", "*"}, {"requestStage", "Request"}}}}},
-                s);
+    patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
+  else if (b->helper_)
+    patterns.push_back({{"urlPattern", std::string(kBridgeUrl) + "*"}, {"requestStage", "Request"}});
+  if (!patterns.empty()) pipe_->Send("Fetch.enable", {{"patterns", patterns}}, s);
   Rect rect;
   if (!(delegate && delegate->GetViewRect(rect) && rect.width > 0 && rect.height > 0) &&
       !(delegate && delegate->GetRootScreenRect(rect) && rect.width > 0 && rect.height > 0))
@@ -572,6 +606,7 @@ void Browser::StopLoad() { Send("Page.stopLoading", json::object()); }
 
 void Browser::Close() {
   if (!alive_.exchange(false)) return;
+  if (helper_) helper_->Close();
   Engine& e = Engine::Get();
   auto self = shared_from_this();
   Ordered([self] {
@@ -974,6 +1009,73 @@ void Browser::RequestPaused(json params) {
   if (alive_ && delegate_) answer = delegate_->OnBeforeResourceLoad(info, finish);
   if (answer == kAnswerAsync) return;
   finish(answer != kAnswerCancel);
+}
+
+void Browser::BridgeRequest(json params) {
+  std::shared_ptr<RenderHelper> helper = helper_;
+  std::string session = sessionId_;
+  std::string requestId = JsonStr(params, "requestId");
+  auto answer = [session, requestId](int status, const std::string& body) {
+    DevToolsPipe* pipe = Engine::Get().Pipe();
+    if (!pipe) return;
+    json headers = json::array({{{"name", "Content-Type"}, {"value", "text/plain; charset=utf-8"}},
+                                {{"name", "Access-Control-Allow-Origin"}, {"value", "*"}},
+                                {{"name", "Access-Control-Allow-Methods"}, {"value", "POST"}},
+                                {{"name", "Access-Control-Allow-Headers"}, {"value", "*"}},
+                                {{"name", "Cache-Control"}, {"value", "no-store"}}});
+    pipe->Send("Fetch.fulfillRequest", {{"requestId", requestId},
+                                        {"responseCode", status},
+                                        {"responseHeaders", std::move(headers)},
+                                        {"body", Base64Encode(body)}},
+               session);
+  };
+  if (!helper) {
+    BridgeReply none;
+    none.hasException = true;
+    none.exception = "native functions are not available";
+    answer(200, ReplyBody(none));
+    return;
+  }
+  // The call waits on the helper's own thread; the reader thread goes on at once.
+  helper->Post([helper = helper.get(), params = std::move(params), answer, session]() {
+    const json& r = params.contains("request") && params["request"].is_object() ? params["request"]
+                                                                               : json::object();
+    if (JsonStr(r, "method") == "OPTIONS") {
+      answer(204, std::string());
+      return;
+    }
+    std::string body;
+    if (r.contains("postData") && r["postData"].is_string()) {
+      body = r["postData"].get<std::string>();
+    } else if (r.contains("postDataEntries") && r["postDataEntries"].is_array()) {
+      std::vector<uint8_t> bytes;
+      for (const json& e : r["postDataEntries"]) {
+        if (!e.is_object() || !e.contains("bytes") || !e["bytes"].is_string()) continue;
+        if (Base64Decode(e["bytes"].get_ref<const std::string&>(), bytes))
+          body.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (body.size() > kBridgeMaxMessage) break;
+      }
+    } else if (r.value("hasPostData", false)) {
+      // A body too long for the event: asked for separately.
+      json got;
+      DevToolsPipe* pipe = Engine::Get().Pipe();
+      std::string networkId = JsonStr(params, "networkId");
+      if (pipe && !networkId.empty() &&
+          pipe->Call("Network.getRequestPostData", {{"requestId", networkId}}, session, &got, 10000) &&
+          got.contains("postData") && got["postData"].is_string())
+        body = got["postData"].get<std::string>();
+    }
+    BridgeCall call;
+    BridgeReply reply;
+    std::string error;
+    if (!ParseCallBody(body, call, error)) {
+      reply.hasException = true;
+      reply.exception = "native function call: " + error;
+    } else {
+      reply = helper->Call(std::move(call), kBridgeCallTimeoutMs);
+    }
+    answer(200, ReplyBody(reply));
+  });
 }
 
 void Browser::WindowOpen(json params) {

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "bridge.h"
 #include "devtools.h"
 #include "image.h"
 #include "mapping.h"
@@ -99,6 +100,10 @@ struct BrowserOptions {
   bool images = true;
   uint32_t backgroundColor = 0;  // ARGB; 0 keeps the page's own
   bool hasBackground = false;
+  // The browser's render helper: its extensions run in every document, and their
+  // native functions are answered by it.
+  std::shared_ptr<RenderHelper> helper;
+  int helperWaitMs = 5000;  // for the helper's extension list
 };
 
 struct EngineOptions {
@@ -173,6 +178,8 @@ class Browser : public std::enable_shared_from_this<Browser> {
   bool Valid() const { return alive_.load(); }
   const std::string& SessionId() const { return sessionId_; }
   const std::string& TargetId() const { return targetId_; }
+  // The render helper's process id; -1 when the browser has none.
+  int HelperPid() const { return helper_ ? helper_->Pid() : -1; }
   int64_t MainFrameId();
   std::shared_ptr<BrowserDelegate> Delegate() const { return delegate_; }
   int ViewWidth() const { return width_.load(); }
@@ -221,6 +228,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::atomic<bool> screencasting_{false};
   std::atomic<int> framesSinceStart_{0};  // screencast frames since the last start
   void RequestPaused(json params);
+  void BridgeRequest(json params);  // a call of a native function from a page
   void WindowOpen(json params);
   void ConsoleCalled(const json& params);
   void ExceptionThrown(const json& params);
@@ -266,6 +274,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   int lastCursor_ = -1;
 
   std::shared_ptr<PaintState> paint_;
+  std::shared_ptr<RenderHelper> helper_;
 };
 
 }  // namespace cefeng

@@ -18,6 +18,8 @@
 
 #include <cstdio>
 
+extern char** environ;
+
 namespace cefeng {
 
 namespace {
@@ -115,6 +117,99 @@ bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args
   out.toChild = cmd[0];
   out.fromChild = evt[0];
   return true;
+}
+
+bool LaunchHelper(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& extraEnv, int& pid, int& channel, std::string& error) {
+  int sv[2], status[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+    error = std::string("socketpair: ") + strerror(errno);
+    return false;
+  }
+  if (pipe2(status, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + strerror(errno);
+    close(sv[0]);
+    close(sv[1]);
+    return false;
+  }
+  int childEnd = Lift(sv[1]);
+  int childStatus = Lift(status[1]);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(exe.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // The environment is copied before fork: the child may only make
+  // async-signal-safe calls.
+  std::vector<char*> envp;
+  for (char** e = environ; e && *e; ++e) envp.push_back(*e);
+  if (!extraEnv.empty()) envp.push_back(const_cast<char*>(extraEnv.c_str()));
+  envp.push_back(nullptr);
+  pid_t parent = getpid();
+  pid_t child = fork();
+  if (child < 0) {
+    error = std::string("fork: ") + strerror(errno);
+    close(sv[0]); close(childEnd); close(status[0]); close(childStatus);
+    return false;
+  }
+  if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    dup2(childEnd, 3);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    for (int fd = 4; fd < 1024; ++fd)
+      if (fd != childStatus) close(fd);
+    execve(exe.c_str(), argv.data(), envp.data());
+    int err = errno;
+    ssize_t ignored = write(childStatus, &err, sizeof err);
+    (void)ignored;
+    _exit(127);
+  }
+  close(childEnd);
+  close(childStatus);
+  int execErr = 0;
+  ssize_t n;
+  do {
+    n = read(status[0], &execErr, sizeof execErr);
+  } while (n < 0 && errno == EINTR);
+  close(status[0]);
+  if (n == sizeof execErr) {
+    error = "cannot start " + exe + ": " + strerror(execErr);
+    waitpid(child, nullptr, 0);
+    close(sv[0]);
+    return false;
+  }
+  pid = child;
+  channel = sv[0];
+  return true;
+}
+
+std::string SelfExecutable() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  buf[n] = 0;
+  return buf;
+}
+
+int WaitReadable(int fd, int timeoutMs) {
+  if (fd < 0) return -1;
+  uint64_t deadline = MonotonicMs() + (timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      uint64_t now = MonotonicMs();
+      wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    }
+    pollfd p{fd, POLLIN, 0};
+    int r = poll(&p, 1, wait);
+    if (r > 0) return 1;
+    if (r == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
 }
 
 bool WaitForExit(int pid, int timeoutMs) {

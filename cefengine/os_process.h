@@ -21,6 +21,19 @@ struct ChildProcess {
 bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
                     bool quietOutput, ChildProcess& out, std::string& error);
 
+// Starts a render helper: `exe` with `args` (argv[1..]); the child's fd 3 is the
+// other end of the returned socket `channel` (a stream socketpair), its standard
+// input is /dev/null and `extraEnv` ("NAME=value") is added to its environment. The
+// child is killed (SIGKILL) when the calling thread ends; it stays in our process
+// group. Returns false with `error` set when it cannot be started.
+bool LaunchHelper(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& extraEnv, int& pid, int& channel, std::string& error);
+// The running executable's path (the target of /proc/self/exe); "" when unknown.
+std::string SelfExecutable();
+// Waits up to timeoutMs (-1: no limit) until fd has data or an error/hang-up.
+// 1 readable, 0 time-out, -1 error.
+int WaitReadable(int fd, int timeoutMs);
+
 // Waits up to timeoutMs for the process to end and reaps it. True when it has ended.
 bool WaitForExit(int pid, int timeoutMs);
 // SIGKILL to the process and its process group, then reaps it.

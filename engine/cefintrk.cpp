@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "engine/cefextPV7APIv1.h"
 #include "platform/dynlib.h"
 
 namespace {
@@ -212,7 +213,10 @@ TCEFRenderHandler::TCEFRenderHandler() : TCefBaseOwn(sizeof(cef_render_process_h
 }
 
 void TCEFRenderHandler::OnWebKitInitialized() {
-  if (TRegisterExtensionProc proc = State().extensionProc) (void)proc();
+  if (TRegisterExtensionProc proc = State().extensionProc)
+    (void)proc();
+  else
+    (void)TPV7APIv1CEFExtension::RegisterExtension();
 }
 
 void SetRegisterExtensionProc(TRegisterExtensionProc proc) { State().extensionProc = proc; }

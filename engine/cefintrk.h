@@ -74,8 +74,8 @@ class TInternalApp : public TCefBaseOwn {
 // Registers the scheme "local" (standard, local, not display-isolated).
 void RegisterLocalScheme(cef_scheme_registrar_t* registrar);
 
-// The JavaScript bridge's registration, run by OnWebKitInitialized in render
-// processes; none until the bridge installs it.
+// The registration OnWebKitInitialized runs in render processes; none set means
+// the JavaScript bridge's TPV7APIv1CEFExtension::RegisterExtension.
 using TRegisterExtensionProc = bool (*)();
 void SetRegisterExtensionProc(TRegisterExtensionProc proc);
 

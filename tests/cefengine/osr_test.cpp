@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -69,4 +70,19 @@ TEST(CefEngineOsr, ComponentReceivesPaintsOfTheViewSize) {
     EXPECT_TRUE(Pump([&] { return seen.width == 240; }, 10000));
   }
   StopEngine();
+}
+
+// The engine starts this program again as its render helper: that run plays the
+// helper's role and ends.
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--type=", 7) == 0) {
+      EngineLibraryName() = PV7_ENGINE_LIBRARY;
+      ConfigureEngine();
+      const bool browser = StartEngine(argc, argv);
+      StopEngine();
+      return browser ? 1 : 0;
+    }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }
