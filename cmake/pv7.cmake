@@ -4,8 +4,13 @@ if(PV7_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 elseif(PV7_SANITIZE STREQUAL "thread")
+  # ThreadSanitizer (g++ 12 or clang) needs position-independent programs: every
+  # object is built with -fPIC/-fPIE already (CMAKE_POSITION_INDEPENDENT_CODE) and
+  # programs are linked with -pie. The host, the engine library and the scripted
+  # engine are all instrumented, so races between their threads are seen.
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+  string(APPEND CMAKE_EXE_LINKER_FLAGS " -pie")
 elseif(NOT PV7_SANITIZE STREQUAL "")
   message(FATAL_ERROR "PV7_SANITIZE must be empty, address or thread")
 endif()
