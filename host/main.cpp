@@ -11,6 +11,7 @@
 #include "host/testwindow.h"
 #include "platform/gtkui.h"
 #include "platform/mainloop.h"
+#include "xml/exception.h"
 
 int main(int argc, char** argv) {
   SetProcessArguments(argc, argv);
@@ -27,16 +28,20 @@ int main(int argc, char** argv) {
     try {
       Application.ShowMainForm = GetSwitchInt("showSelf", 1) == 1;
       Application.Title = kApplicationTitle;
-      // Only a shown host opens the display; a hidden one never touches it.
-      std::string error;
-      if (Application.ShowMainForm && !platform::gui::OpenDisplay(&error)) {
-        std::fprintf(stderr, "pv7host: %s\n", error.c_str());
-      } else {
-        FormViewFactory = [](TMainform& form) { return std::make_unique<TTestWindow>(form); };
-        TMainform form;
-        form.Show();
-        platform::RunMainLoop();
-      }
+      // The window is made with the form's components; only a shown host opens the
+      // display, so a hidden one never touches it. Without a display the start-up
+      // fails like any other, after one line on standard error.
+      FormViewFactory = [](TMainform& form) -> std::unique_ptr<IFormView> {
+        std::string error;
+        if (!platform::gui::OpenDisplay(&error)) {
+          std::fprintf(stderr, "pv7host: %s\n", error.c_str());
+          throw Exception(error);
+        }
+        return std::make_unique<TTestWindow>(form);
+      };
+      TMainform form;
+      form.Show();
+      platform::RunMainLoop();
     } catch (...) {
       // Any start-up failure (for instance nobody listening on drawPort) ends the
       // host silently with status 0.
