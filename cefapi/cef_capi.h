@@ -138,7 +138,9 @@ typedef struct _cef_v8value_t {
 
 /* Handler of the native functions of a JavaScript extension. On success it
    sets *retval to a new reference and answers 1; *exception set to a text
-   raises a JavaScript exception instead. */
+   raises a JavaScript exception instead; 0 means not handled (the function then
+   gives undefined). object and every element of arguments are new references
+   the handler releases. */
 typedef struct _cef_v8handler_t {
   cef_base_t base;
   int(CEF_CALLBACK* execute)(struct _cef_v8handler_t* self, const cef_string_t* name,

@@ -324,6 +324,7 @@ std::shared_ptr<Browser> Engine::CreateBrowser(std::shared_ptr<BrowserDelegate> 
   auto b = std::make_shared<Browser>(nextBrowserId_++, delegate, options);
   b->targetId_ = targetId;
   b->sessionId_ = r.value("sessionId", "");
+  b->helper_ = options.helper;  // before the reader thread can see the browser
   b->alive_ = true;
   {
     std::lock_guard<std::mutex> lock(browsersMutex_);
@@ -354,7 +355,6 @@ std::shared_ptr<Browser> Engine::CreateBrowser(std::shared_ptr<BrowserDelegate> 
     pipe_->Send("Network.setBlockedURLs",
                 {{"urls", {"*.png", "*.jpg", "*.jpeg", "*.gif", "*.webp", "*.bmp", "*.ico", "*.svg"}}},
                 s);
-  b->helper_ = options.helper;
   if (b->helper_) {
     // The extensions run before any script of every new document, and in the
     // document that exists now.
