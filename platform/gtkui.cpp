@@ -605,6 +605,10 @@ std::string TForm::Caption() const {
   return t ? Utf8ToAnsi(t) : std::string();
 }
 
+void TForm::SetClientSize(int width, int height) {
+  gtk_window_resize(GTK_WINDOW(FWidget), std::max(1, width), std::max(1, height));
+}
+
 void TForm::SetActiveControl(TControl* control) { FActive = control; }
 
 void TForm::Show() {

@@ -174,6 +174,8 @@ class TForm : public TContainer {
   std::string Caption() const;
   // OnShow runs, then the window appears at its designed place.
   void Show();
+  // Resizes the window's client area (as a user dragging its border would).
+  void SetClientSize(int width, int height);
   // The component that gets the focus when the window is shown.
   void SetActiveControl(TControl* control);
   // Writes the window as it is drawn now into a PNG file; raises Exception on failure.
