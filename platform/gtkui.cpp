@@ -73,7 +73,8 @@ void AnchorPreferredHeight(GtkWidget* w, gint* min, gint* natural) {
 void Allocate(GtkWidget* child, int x, int y, int width, int height) {
   GtkRequisition min;
   gtk_widget_get_preferred_size(child, &min, nullptr);
-  GtkAllocation a{x, y, std::max(1, width), std::max(1, height)};
+  // Never below what the component needs to draw itself (only in a tiny window).
+  GtkAllocation a{x, y, std::max({1, width, min.width}), std::max({1, height, min.height})};
   gtk_widget_size_allocate(child, &a);
 }
 
@@ -405,6 +406,8 @@ void TEdit::SetBorder(bool border) { gtk_entry_set_has_frame(GTK_ENTRY(FWidget),
 
 TButton::TButton(TContainer& parent, const std::string& caption)
     : TControl(gtk_button_new_with_label(AnsiToUtf8(caption).c_str()), &parent) {
+  // The theme's roomy padding would make the button larger than designed.
+  ApplyCss(GTK_WIDGET(FWidget), "button { padding: 0 4px; min-height: 0; min-width: 0; }");
   g_signal_connect(FWidget, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
                      auto* b = static_cast<TButton*>(self);
                      if (b->OnClick) Guarded([&] { b->OnClick(); });

@@ -52,6 +52,10 @@ struct TLayoutForm {
     code = std::make_unique<TEdit>(static_cast<TContainer&>(*navi));
     code->SetBounds({572, 4, 117, 27});
     code->SetAnchors(akTop | akRight);
+    for (TEdit* e : {url.get(), code.get()}) {
+      e->SetBorder(false);
+      e->SetFont("Tahoma", 21);  // the window's fonts: the designed sizes must hold them
+    }
     main = std::make_unique<TPanel>(*form);
     main->SetBounds({0, 37, 808, 555});
     main->SetAlign(TAlign::alClient);
@@ -60,6 +64,7 @@ struct TLayoutForm {
     box->SetAlign(TAlign::alClient);
     button = std::make_unique<TButton>(*form, "Button1");
     button->SetBounds({40, 496, 75, 25});
+    button->SetFont("Tahoma", 16);
     box->OnResize = [this] { sizes.push_back({0, 0, box->Width(), box->Height()}); };
   }
   // Runs the main loop until the paint box has the size.
