@@ -154,14 +154,14 @@ struct TParent {
   std::atomic<int> connections{0};
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
-  std::thread t{[this] { Run(); }};
+  std::vector<std::shared_ptr<platform::TcpSocket>> sockets;
+  std::thread t{[this] { Run(); }};  // last: it uses every member above
   ~TParent() {
     stop = true;
     t.join();
     for (auto& s : sockets) s->Shutdown();
     for (auto& th : threads) th.join();
   }
-  std::vector<std::shared_ptr<platform::TcpSocket>> sockets;
   void Run() {
     while (!stop) {
       platform::TcpSocket s = listener.Accept(50);

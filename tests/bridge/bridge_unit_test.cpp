@@ -187,14 +187,14 @@ struct TParent {
   std::vector<std::string> seen;  // tags and requests, in order
   std::mutex m;
   std::function<std::optional<std::string>(const std::string&)> reply;
-  std::thread t;
+  std::atomic<bool> stop{false};
+  std::thread t;  // last: it uses every member above
   explicit TParent(std::function<std::optional<std::string>(const std::string&)> r)
       : reply(std::move(r)), t([this] { Run(); }) {}
   ~TParent() {
     stop = true;
     t.join();
   }
-  std::atomic<bool> stop{false};
   void Run() {
     while (!stop) {
       platform::TcpSocket s = listener.Accept(50);
