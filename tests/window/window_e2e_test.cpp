@@ -343,6 +343,11 @@ TEST_F(TWindowTest, ClickingThePageFocusesThePaintBoxAndKeysThenReachTheInput) {
   EXPECT_TRUE(PollPage("document.getElementById('name').value", "ok7"));
   Key("BackSpace");
   EXPECT_TRUE(PollPage("document.getElementById('name').value + '|'", "ok|"));
+  // The paint box wants the arrow keys: they move the caret instead of the focus.
+  Key("Left");
+  Key("Left");
+  TypeText("X");
+  EXPECT_TRUE(PollPage("document.getElementById('name').value", "Xok"));
 }
 
 TEST_F(TWindowTest, EnterInEitherBarcodeBoxCallsTheCallbackWithTheBarcodeText) {
