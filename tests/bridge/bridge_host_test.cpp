@@ -283,3 +283,9 @@ TEST_F(TBridgeHost, NoHelperRemainsAfterTheHostIsKilled) {
   ASSERT_TRUE(FHost->Wait(10000).has_value());
   EXPECT_TRUE(WaitGone(helpers[0], 10000));
 }
+
+TEST_F(TBridgeHost, FramesOfThePageHaveTheApiToo) {
+  Load("data:text/html,<iframe srcdoc=\"<script>console.log('inner=' + "
+       "PV7APIv1.CallPV7XML('<Frame/>'))</script>\"></iframe>");
+  EXPECT_EQ(Console("inner=").value_or(""), "inner=<Ans><Frame/></Ans>");
+}
