@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/process.h"
@@ -47,7 +48,11 @@ class TChromiumHost {
   bool Resize(int w, int h, int ms = 20000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (int attempt = 0; std::chrono::steady_clock::now() < end; ++attempt) {
-      if (attempt > 0) SendSize(w + 1, h);
+      if (attempt > 0) {
+        // Another size in between, given time to reach the engine, starts it again.
+        SendSize(w + attempt, h + attempt);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
       SendSize(w, h);
       if (FParent.WaitFor([&] { return FParent.FLastW == w && FParent.FLastH == h; }, 4000))
         return true;

@@ -85,3 +85,20 @@ TEST(HostileDraw, ClosedActnEndsTheReaderWhileFramesFlow) {
   EXPECT_TRUE(host.WaitFrames(20, 20000)) << "frames stopped with ACTN";
   EXPECT_TRUE(host.Parent().Host().Running());
 }
+
+// Destroy while the main thread is blocked writing a frame nobody reads: the host
+// ends as soon as the parent closes DRAW (the blocked write fails, the frame is
+// lost, the quit request runs).
+TEST(HostileDraw, DestroyWhileBlockedOnDrawEndsOnceDrawCloses) {
+  probe::TChromiumHost host(kHost, TestName());
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.Load(probe::kAnimatedPage);
+  ASSERT_TRUE(host.Resize(400, 300));
+  ASSERT_TRUE(host.WaitFrames(5, 20000));
+  host.Parent().PauseDraw(true);
+  std::this_thread::sleep_for(3s);
+  host.Parent().Send("<Destroy/>");
+  std::this_thread::sleep_for(500ms);
+  host.Parent().CloseDraw();
+  EXPECT_EQ(host.Parent().Host().Wait(20000), std::optional<int>(0));
+}

@@ -201,10 +201,21 @@ class TParentSide {
       {
         std::unique_lock<std::mutex> g(FLock);
         FChanged.wait(g, [&] { return !FDrawPaused || FStop || FDrawClosed; });
-        if (FStop || FDrawClosed) return;
+        if (FStop || FDrawClosed) {
+          // A real close: with frames left unread it resets the connection, which
+          // is what wakes a host blocked writing to it.
+          s->Close();
+          return;
+        }
       }
       m.SetSize(0);
-      ReadMessage(*s, m);  // until the host closes DRAW
+      try {
+        ReadMessage(*s, m);  // until the host closes DRAW
+      } catch (...) {
+        std::lock_guard<std::mutex> g(FLock);
+        s->Close();
+        throw;
+      }
       int w = 0, h = 0;
       if (m.GetSize() >= 54) {
         std::memcpy(&w, static_cast<const char*>(m.Memory()) + 18, 4);

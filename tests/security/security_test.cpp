@@ -103,8 +103,8 @@ std::map<unsigned long, std::string> OpenUnixListeners(int pid) {
 TEST(Security, NoListeningSocketInTheHostOrItsChildren) {
   probe::TChromiumHost host(kHost, TestName());
   ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.SendSize(320, 200);
   host.Load(probe::kAnimatedPage);
-  ASSERT_TRUE(host.Resize(320, 200));
   // A page that talks to the parent too: console output opens CMSG connections.
   EXPECT_TRUE(host.Echo("security probe"));
   std::vector<int> pids = WaitForEngineProcesses(host.Pid());
@@ -171,8 +171,8 @@ TEST_P(SecurityEnd, EveryChildEndsWithTheHost) {
   }
   probe::TChromiumHost host(kHost, TestName(), args);
   ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.SendSize(200, 100);
   host.Load(probe::kAnimatedPage);
-  ASSERT_TRUE(host.Resize(200, 100));
   const std::vector<int> children = WaitForEngineProcesses(host.Pid());
   ASSERT_GT(ChromiumBrowser(children), 0);
 
