@@ -84,6 +84,11 @@ bool TPV7APIv1CEFExtension::RegisterExtension() {
   const cef_string_t nameView = CefStringView(name);
   const cef_string_t codeView = CefStringView(code);
   TOwnRef<TPV7APIv1CEFExtension> handler = new TPV7APIv1CEFExtension();
+  // The engine holds the handler for the rest of the process; this records which
+  // one it is (no reference of its own, never used to destroy it).
+  static TPV7APIv1CEFExtension* volatile registered = nullptr;
+  registered = handler.get();
+  (void)registered;
   return CefLib().cef_register_extension(&nameView, &codeView,
                                          handler->Share<cef_v8handler_t>()) != 0;
 }
