@@ -93,13 +93,24 @@ struct TSample {
   long long childRssKb = 0;  // Chromium and its helpers, added up
   int fds = 0;
   int processes = 0;
+  std::vector<std::pair<int, std::string>> procs;  // pid and kind
 };
+
+// The kind of a descendant: its --type= switch, or its program name.
+std::string Kind(int pid) {
+  std::vector<std::string> args = probe::CmdlineTokens(pid);
+  for (const std::string& a : args)
+    if (a.rfind("--type=", 0) == 0) return a.substr(7);
+  return args.empty() ? "?" : args[0];
+}
 
 TSample Sample(int pid) {
   const std::vector<int> children = probe::Descendants(pid);
   long long childRss = 0;
   for (int child : children) childRss += std::max(0LL, probe::RssKb(child));
-  return {probe::RssKb(pid), childRss, probe::OpenFdCount(pid), int(children.size())};
+  std::vector<std::pair<int, std::string>> procs;
+  for (int child : children) procs.emplace_back(child, Kind(child));
+  return {probe::RssKb(pid), childRss, probe::OpenFdCount(pid), int(children.size()), procs};
 }
 
 std::string Int(int v) { return std::to_string(v); }
@@ -279,6 +290,12 @@ int main(int argc, char** argv) {
   std::printf("fds end-start=%d\n", last.fds - first.fds);
   std::printf("processes start=%d end=%d\n", first.processes, last.processes);
   std::printf("processes end-start=%d\n", last.processes - first.processes);
+  for (const auto& p : last.procs)
+    if (std::find(first.procs.begin(), first.procs.end(), p) == first.procs.end())
+      std::printf("  new since the start: %d %s\n", p.first, p.second.c_str());
+  for (const auto& p : first.procs)
+    if (std::find(last.procs.begin(), last.procs.end(), p) == last.procs.end())
+      std::printf("  gone since the start: %d %s\n", p.first, p.second.c_str());
   std::fflush(stdout);
   if (!status) return Fail("Destroy did not end the host within 30 s");
   std::printf("host exit status=%d\n", *status);
