@@ -117,6 +117,10 @@ class HostRun {
       size_t at = a.find("{port}");
       if (at != std::string::npos) a.replace(at, 6, std::to_string(FListener.Port()));
     }
+    // These hosts stay hidden unless a test says otherwise: a shown host needs a display.
+    bool show = false;
+    for (const std::string& a : args) show = show || a.find("showSelf") != std::string::npos;
+    if (!show) args.push_back("-showSelf=0");
     ::setenv("PV7_SCRIPTED_LOG", FLog.c_str(), 1);
     FHost.emplace(ChildProcess::Start(HOSTPROC_HOST, args));
   }
