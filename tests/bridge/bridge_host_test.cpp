@@ -52,9 +52,12 @@ struct TIntf {
 
 class TBridgeHost : public ::testing::Test {
  protected:
-  // nullopt: the parent never answers that request.
-  std::function<std::optional<std::string>(const std::string&)> FResponder =
-      [](const std::string& r) { return std::optional<std::string>("<Ans>" + r + "</Ans>"); };
+  using TResponder = std::function<std::optional<std::string>(const std::string&)>;
+  // How the parent answers each INTF request; nullopt: it never answers that one.
+  void SetResponder(TResponder r) {
+    std::lock_guard<std::mutex> g(FLock);
+    FResponder = std::move(r);
+  }
 
   void SetUp() override {
     FWorkDir = std::filesystem::temp_directory_path() /
@@ -125,6 +128,9 @@ class TBridgeHost : public ::testing::Test {
   std::shared_ptr<TcpSocket> FActn;
   std::vector<std::string> FConsole;
   std::vector<TIntf> FIntf;
+  TResponder FResponder = [](const std::string& r) {
+    return std::optional<std::string>("<Ans>" + r + "</Ans>");
+  };
 
  private:
   void AcceptLoop() {
@@ -171,7 +177,12 @@ class TBridgeHost : public ::testing::Test {
             FIntf[index].requests.push_back(request);
             FChanged.notify_all();
           }
-          std::optional<std::string> reply = FResponder(request);
+          TResponder responder;
+          {
+            std::lock_guard<std::mutex> g(FLock);
+            responder = FResponder;
+          }
+          std::optional<std::string> reply = responder(request);
           if (reply) WriteMessage(*s, reply->data(), int64_t(reply->size()));
         }
       }
@@ -212,7 +223,7 @@ TEST_F(TBridgeHost, RequestsTravelOnOneIntfConnectionAndRepliesReturnToThePage) 
 }
 
 TEST_F(TBridgeHost, ReplyIsCutAtAZeroByteAndRequestsTravelInTheAnsiCodePage) {
-  FResponder = [](const std::string&) { return std::optional<std::string>(std::string("abc\0def", 7)); };
+  SetResponder([](const std::string&) { return std::optional<std::string>(std::string("abc\0def", 7)); });
   // U+20AC is 0x80 in Windows-1252, U+4E00 has no place there and becomes "?".
   Js("console.log('cut=' + PV7APIv1.CallPV7XML('x\\u20acy\\u4e00z') + '|')");
   EXPECT_EQ(Console("cut=").value_or(""), "cut=abc|");
@@ -223,7 +234,7 @@ TEST_F(TBridgeHost, ReplyIsCutAtAZeroByteAndRequestsTravelInTheAnsiCodePage) {
 }
 
 TEST_F(TBridgeHost, ReplyInTheAnsiCodePageReachesThePageAsUnicode) {
-  FResponder = [](const std::string&) { return std::optional<std::string>("\xe9\x80"); };
+  SetResponder([](const std::string&) { return std::optional<std::string>("\xe9\x80"); });
   Js("var s = PV7APIv1.CallPV7XML('q'); console.log('codes=' + s.charCodeAt(0) + ',' + s.charCodeAt(1))");
   EXPECT_EQ(Console("codes=").value_or(""), "codes=233,8364");
 }
@@ -242,10 +253,10 @@ TEST_F(TBridgeHost, FirstPageHasTheApiAndTheHelperCarriesTheDrawPort) {
 
 TEST_F(TBridgeHost, ParentThatNeverAnswersGivesTheNoCallbackTextAndTheNextCallConnectsAgain) {
   std::atomic<int> calls{0};
-  FResponder = [&](const std::string& r) -> std::optional<std::string> {
+  SetResponder([&](const std::string& r) -> std::optional<std::string> {
     if (calls++ == 0) return std::nullopt;
     return "late " + r;
-  };
+  });
   auto start = std::chrono::steady_clock::now();
   Js("console.log('silent=' + PV7APIv1.CallPV7XML('one'))");
   auto silent = Console("silent=", 30000);
