@@ -111,6 +111,10 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
                                     "--disable-renderer-backgrounding",
                                     "--disable-backgrounding-occluded-windows",
                                     "--mute-audio",
+                                    // One process per page: cross-site frames stay in the
+                                    // page's target, so its scripts, request hook and
+                                    // console reach them too.
+                                    "--disable-site-isolation-trials",
                                     "--remote-debugging-pipe",
                                     "--user-data-dir=" + userDataDir_};
   if (!options.cacheDir.empty()) args.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));

@@ -22,6 +22,7 @@
 #include "bridge_support.h"
 #include "host/channel.h"
 #include "host/streamut.h"
+#include "http_server.h"
 #include "platform/process.h"
 #include "platform/socket.h"
 
@@ -299,4 +300,15 @@ TEST_F(TBridgeHost, FramesOfThePageHaveTheApiToo) {
   Load("data:text/html,<iframe srcdoc=\"<script>console.log('inner=' + "
        "PV7APIv1.CallPV7XML('<Frame/>'))</script>\"></iframe>");
   EXPECT_EQ(Console("inner=").value_or(""), "inner=<Ans><Frame/></Ans>");
+}
+
+TEST_F(TBridgeHost, CrossSiteFrameHasTheApiAndItsConsoleArrives) {
+  // localhost and 127.0.0.1 are different sites: Chromium would put the inner
+  // frame in a process of its own unless the engine keeps a page in one.
+  pv7test::HttpServer http;
+  http.Serve("/inner", "<script>console.log('cross=' + PV7APIv1.CallPV7XML('<X/>'))</script>");
+  http.Serve("/outer", "<iframe src='http://localhost:" + std::to_string(http.Port()) +
+                           "/inner'></iframe>");
+  Load(http.Url("/outer"));
+  EXPECT_EQ(Console("cross=").value_or(""), "cross=<Ans><X/></Ans>");
 }
