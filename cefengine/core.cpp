@@ -468,6 +468,7 @@ void Browser::ApplyViewSize(int w, int h) {
 void Browser::ApplyViewSizeNow(int w, int h) {
   width_ = w;
   height_ = h;
+  sizeRestarted_ = false;
   SendNow("Emulation.setDeviceMetricsOverride",
           {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
   // The screencast keeps the frame size it started with: start it again at the new
@@ -491,6 +492,22 @@ void Browser::StartScreencastNow() {
                                 {"everyNthFrame", 1},
                                 {"maxWidth", width_.load()},
                                 {"maxHeight", height_.load()}});
+}
+
+// A screencast started again before its first frame can keep the size limit of the
+// first start, so its frames never take the view's size. Once a few frames of a
+// start have come at another size, the screencast is stopped and started again, at
+// most once per view size (Chromium may clamp a huge view to a smaller frame).
+void Browser::RestartScreencastIfSizeStuck(int frameW, int frameH) {
+  constexpr int kFramesBeforeRestart = 3;
+  if (frameW == width_ && frameH == height_) return;
+  if (framesSinceStart_ < kFramesBeforeRestart || sizeRestarted_) return;
+  auto self = shared_from_this();
+  Ordered([self] {
+    if (!self->screencasting_ || self->sizeRestarted_.exchange(true)) return;
+    self->SendNow("Page.stopScreencast", json::object());
+    self->StartScreencastNow();
+  });
 }
 
 void Browser::WasResized() {
@@ -886,6 +903,7 @@ void Browser::HandleFrame(json params) {
   if (!buf) buf = std::make_shared<std::vector<uint8_t>>();
   int w = 0, h = 0;
   if (!DecodePngBgra(ps.png.data(), ps.png.size(), *buf, w, h, Engine::Get().Decoder())) return;
+  RestartScreencastIfSizeStuck(w, h);
   std::vector<Rect> rects;
   if (ps.prev && ps.prevW == w && ps.prevH == h)
     rects = DiffFrames(ps.prev->data(), buf->data(), w, h);

@@ -227,6 +227,10 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::deque<std::function<void()>> held_;
   std::atomic<bool> screencasting_{false};
   std::atomic<int> framesSinceStart_{0};  // screencast frames since the last start
+  // Whether the screencast was restarted once because its frames kept another size
+  // than the view's; cleared by every view size change.
+  std::atomic<bool> sizeRestarted_{false};
+  void RestartScreencastIfSizeStuck(int frameW, int frameH);
   void RequestPaused(json params);
   void BridgeRequest(json params);  // a call of a native function from a page
   void WindowOpen(json params);

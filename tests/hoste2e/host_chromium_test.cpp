@@ -249,6 +249,14 @@ std::string DataPage(const std::string& html) { return "data:text/html," + html;
 
 }  // namespace
 
+TEST_F(THostFixture, LargeViewSizeAskedOnceRightAfterStartGivesFramesOfThatSize) {
+  // Asked once, before the engine's first frame: no second request helps here.
+  SendSize(1920, 1080);
+  Load("file://" + std::string(PV7_BIN_DIR) + "/demo/demo.html");
+  EXPECT_TRUE(WaitFor([&] { return FLast.width == 1920 && FLast.height == 1080; }, 30000))
+      << "last frame " << FLast.width << "x" << FLast.height;
+}
+
 TEST_F(THostFixture, WindowSizeGivesFramesOfThatSizeWithTheExactHeader) {
   Resize(300, 200);
   Load(DataPage("&lt;body style='margin:0;background:rgb(255,0,0)'&gt;"));
