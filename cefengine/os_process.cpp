@@ -31,6 +31,30 @@ int Lift(int fd) {
   return lifted;
 }
 
+// In the child after a failed exec: hands errno to the parent through the status
+// pipe (async-signal-safe calls only) and ends.
+[[noreturn]] void ReportExecFailure(int statusFd) {
+  int err = errno;
+  ssize_t ignored = write(statusFd, &err, sizeof err);
+  (void)ignored;
+  _exit(127);
+}
+
+// In the parent: the status pipe closes unread on a successful exec (CLOEXEC) or
+// carries the child's errno; a child that failed is reaped.
+bool ExecSucceeded(int statusRead, pid_t child, const std::string& exe, std::string& error) {
+  int execErr = 0;
+  ssize_t n;
+  do {
+    n = read(statusRead, &execErr, sizeof execErr);
+  } while (n < 0 && errno == EINTR);
+  close(statusRead);
+  if (n != sizeof execErr) return true;
+  error = "cannot start " + exe + ": " + strerror(execErr);
+  waitpid(child, nullptr, 0);
+  return false;
+}
+
 }  // namespace
 
 bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
@@ -92,23 +116,12 @@ bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args
     for (int fd = 5; fd < 1024; ++fd)
       if (fd != childStatus) close(fd);
     execv(exe.c_str(), argv.data());
-    int err = errno;
-    ssize_t ignored = write(childStatus, &err, sizeof err);
-    (void)ignored;
-    _exit(127);
+    ReportExecFailure(childStatus);
   }
   close(childCmd);
   close(childEvt);
   close(childStatus);
-  int execErr = 0;
-  ssize_t n;
-  do {
-    n = read(status[0], &execErr, sizeof execErr);
-  } while (n < 0 && errno == EINTR);
-  close(status[0]);
-  if (n == sizeof execErr) {
-    error = "cannot start " + exe + ": " + strerror(execErr);
-    waitpid(pid, nullptr, 0);
+  if (!ExecSucceeded(status[0], pid, exe, error)) {
     close(cmd[0]);
     close(evt[0]);
     return false;
@@ -163,22 +176,11 @@ bool LaunchHelper(const std::string& exe, const std::vector<std::string>& args,
     for (int fd = 4; fd < 1024; ++fd)
       if (fd != childStatus) close(fd);
     execve(exe.c_str(), argv.data(), envp.data());
-    int err = errno;
-    ssize_t ignored = write(childStatus, &err, sizeof err);
-    (void)ignored;
-    _exit(127);
+    ReportExecFailure(childStatus);
   }
   close(childEnd);
   close(childStatus);
-  int execErr = 0;
-  ssize_t n;
-  do {
-    n = read(status[0], &execErr, sizeof execErr);
-  } while (n < 0 && errno == EINTR);
-  close(status[0]);
-  if (n == sizeof execErr) {
-    error = "cannot start " + exe + ": " + strerror(execErr);
-    waitpid(child, nullptr, 0);
+  if (!ExecSucceeded(status[0], child, exe, error)) {
     close(sv[0]);
     return false;
   }
