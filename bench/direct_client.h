@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "core.h"
 #include "devtools.h"
 #include "image.h"
 #include "os_process.h"
@@ -44,26 +45,6 @@ inline long ResidentKb(int pid, const char* field = "VmRSS:") {
   return 0;
 }
 
-// Chromium's flags as the engine library gives them.
-inline std::vector<std::string> ChromiumArgs(const std::string& userDataDir) {
-  std::vector<std::string> args = {"--headless",
-                                   "--disable-gpu",
-                                   "--no-first-run",
-                                   "--no-default-browser-check",
-                                   "--disable-background-networking",
-                                   "--disable-component-update",
-                                   "--disable-sync",
-                                   "--disable-popup-blocking",
-                                   "--disable-background-timer-throttling",
-                                   "--disable-renderer-backgrounding",
-                                   "--disable-backgrounding-occluded-windows",
-                                   "--mute-audio",
-                                   "--remote-debugging-pipe",
-                                   "--user-data-dir=" + userDataDir};
-  if (cefeng::RunningAsRoot()) args.push_back("--no-sandbox");
-  return args;
-}
-
 inline std::string ChromiumExecutable() {
   std::string exe = cefeng::GetEnv("PV7_CHROMIUM");
   return exe.empty() ? "/usr/bin/chromium" : exe;
@@ -82,7 +63,8 @@ class TDirectClient {
     using cefeng::json;
     FDir = cefeng::MakeTempDir("pv7-bench-direct-");
     std::string err;
-    if (!cefeng::LaunchWithPipe(ChromiumExecutable(), ChromiumArgs(FDir), true, FChild, err)) {
+    if (!cefeng::LaunchWithPipe(ChromiumExecutable(), cefeng::ChromiumArgs(FDir), true, FChild,
+                                err)) {
       std::fprintf(stderr, "direct client: %s\n", err.c_str());
       return false;
     }

@@ -79,6 +79,29 @@ std::string Absolute(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> ChromiumArgs(const std::string& userDataDir) {
+  std::vector<std::string> args = {"--headless",
+                                   "--disable-gpu",
+                                   "--no-first-run",
+                                   "--no-default-browser-check",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--disable-popup-blocking",
+                                   "--disable-background-timer-throttling",
+                                   "--disable-renderer-backgrounding",
+                                   "--disable-backgrounding-occluded-windows",
+                                   "--mute-audio",
+                                   // One process per page: cross-site frames stay in the
+                                   // page's target, so its scripts, request hook and
+                                   // console reach them too.
+                                   "--disable-site-isolation-trials",
+                                   "--remote-debugging-pipe",
+                                   "--user-data-dir=" + userDataDir};
+  if (RunningAsRoot()) args.push_back("--no-sandbox");
+  return args;
+}
+
 bool Engine::Start(const EngineOptions& options, std::string& error) {
   if (running_) return true;
   mainThread_ = std::this_thread::get_id();
@@ -99,26 +122,8 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
       return false;
     }
   }
-  std::vector<std::string> args = {"--headless",
-                                    "--disable-gpu",
-                                    "--no-first-run",
-                                    "--no-default-browser-check",
-                                    "--disable-background-networking",
-                                    "--disable-component-update",
-                                    "--disable-sync",
-                                    "--disable-popup-blocking",
-                                    "--disable-background-timer-throttling",
-                                    "--disable-renderer-backgrounding",
-                                    "--disable-backgrounding-occluded-windows",
-                                    "--mute-audio",
-                                    // One process per page: cross-site frames stay in the
-                                    // page's target, so its scripts, request hook and
-                                    // console reach them too.
-                                    "--disable-site-isolation-trials",
-                                    "--remote-debugging-pipe",
-                                    "--user-data-dir=" + userDataDir_};
+  std::vector<std::string> args = ChromiumArgs(userDataDir_);
   if (!options.cacheDir.empty()) args.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
-  if (RunningAsRoot()) args.push_back("--no-sandbox");
   for (const std::string& a : options.extraArgs) args.push_back(a);
   args.push_back("about:blank");
 

@@ -106,6 +106,10 @@ struct BrowserOptions {
   int helperWaitMs = 5000;  // for the helper's extension list
 };
 
+// Chromium's command line flags for a run with that user data folder (the cache
+// folder, the options' extra flags and the start page come on top).
+std::vector<std::string> ChromiumArgs(const std::string& userDataDir);
+
 struct EngineOptions {
   std::string executable;    // empty: $PV7_CHROMIUM or /usr/bin/chromium
   std::string userDataDir;   // empty: a fresh temporary folder removed at shutdown
