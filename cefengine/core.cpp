@@ -107,11 +107,15 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
   mainThread_ = std::this_thread::get_id();
   decoder_ = options.decoder;
   crashed_ = false;
+  stopping_ = false;
+  restarts_ = 0;
+  crashTimesMs_.clear();
   // The Chromium executable: the option, else the environment variable PV7_CHROMIUM,
   // else /usr/bin/chromium. PV7_CHROMIUM_LOG=1 keeps Chromium's own output.
-  std::string exe = options.executable;
-  if (exe.empty()) exe = GetEnv("PV7_CHROMIUM");
-  if (exe.empty()) exe = "/usr/bin/chromium";
+  exe_ = options.executable;
+  if (exe_.empty()) exe_ = GetEnv("PV7_CHROMIUM");
+  if (exe_.empty()) exe_ = "/usr/bin/chromium";
+  startTimeoutMs_ = options.startTimeoutMs;
   userDataDir_ = Absolute(options.userDataDir);
   ownUserDataDir_ = false;
   if (userDataDir_.empty()) {
@@ -122,63 +126,88 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
       return false;
     }
   }
-  std::vector<std::string> args = ChromiumArgs(userDataDir_);
-  if (!options.cacheDir.empty()) args.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
-  for (const std::string& a : options.extraArgs) args.push_back(a);
-  args.push_back("about:blank");
+  args_ = ChromiumArgs(userDataDir_);
+  if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
+  for (const std::string& a : options.extraArgs) args_.push_back(a);
+  args_.push_back("about:blank");
 
-  ChildProcess child;
-  bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
-  if (!LaunchWithPipe(exe, args, quiet, child, error)) {
-    if (ownUserDataDir_) RemoveTree(userDataDir_);
-    return false;
-  }
-  child_pid_ = child.pid;
   io_ = std::make_unique<WorkThread>("engine-io");
   paint_ = std::make_unique<WorkThread>("engine-paint");
-  pipe_ = std::make_unique<DevToolsPipe>(
-      child.toChild, child.fromChild, [this](json& m) { OnEvent(m); }, [this] { OnPipeClosed(); });
-  json version;
-  std::string why;
-  if (!pipe_->Call("Browser.getVersion", json::object(), "", &version, options.startTimeoutMs,
-                   &why)) {
-    error = "Chromium (" + exe + ") did not answer: " + why;
-    pipe_->Stop();
-    KillProcessTree(child_pid_);
-    child_pid_ = -1;
+  if (!LaunchChromium(error)) {
     io_->Stop();
     paint_->Stop();
-    pipe_.reset();
     io_.reset();
     paint_.reset();
     if (ownUserDataDir_) RemoveTree(userDataDir_);
     return false;
   }
-  pipe_->Send("Target.setDiscoverTargets", {{"discover", true}});
   running_ = true;
   return true;
 }
 
-void Engine::Shutdown() {
-  if (!pipe_) return;
-  running_ = false;
-  std::vector<std::shared_ptr<Browser>> browsers;
-  {
-    std::lock_guard<std::mutex> lock(browsersMutex_);
-    for (auto& [s, b] : bySession_) browsers.push_back(b);
+// Starts Chromium on the pipe and waits for its first reply; on success the new pipe
+// is the engine's. Runs on the main thread (Start) or the engine I/O thread (a
+// restart): Chromium dies with the thread that launched it, and both live as long as
+// the engine.
+bool Engine::LaunchChromium(std::string& error) {
+  ChildProcess child;
+  bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
+  if (!LaunchWithPipe(exe_, args_, quiet, child, error)) return false;
+  auto pipe = std::make_shared<DevToolsPipe>(
+      child.toChild, child.fromChild, [this](json& m) { OnEvent(m); }, [this] { OnPipeClosed(); });
+  json version;
+  std::string why;
+  if (!pipe->Call("Browser.getVersion", json::object(), "", &version, startTimeoutMs_, &why)) {
+    error = "Chromium (" + exe_ + ") did not answer: " + why;
+    pipe->Stop();
+    KillProcessTree(child.pid);
+    return false;
   }
+  pipe->Send("Target.setDiscoverTargets", {{"discover", true}});
+  child_pid_ = child.pid;
+  std::lock_guard<std::mutex> lock(pipeMutex_);
+  pipe_ = std::move(pipe);
+  return true;
+}
+
+std::shared_ptr<DevToolsPipe> Engine::Pipe() {
+  std::lock_guard<std::mutex> lock(pipeMutex_);
+  return pipe_;
+}
+
+// Stops the pipe's reader and ends Chromium with its whole process group.
+void Engine::StopChromium() {
+  if (auto pipe = Pipe()) pipe->Stop();
+  int pid = child_pid_.exchange(-1);
+  if (pid > 0) KillProcessTree(pid);
+}
+
+std::vector<std::shared_ptr<Browser>> Engine::Browsers() {
+  std::vector<std::shared_ptr<Browser>> browsers;
+  std::lock_guard<std::mutex> lock(browsersMutex_);
+  for (auto& [s, b] : bySession_) browsers.push_back(b);
+  return browsers;
+}
+
+void Engine::Shutdown() {
+  if (!Pipe()) return;
+  stopping_ = true;
+  running_ = false;
+  // A restart under way stops at its next step and one still queued does nothing;
+  // after this the pipe and the child are final.
+  { std::lock_guard<std::mutex> wait(restartMutex_); }
+  std::vector<std::shared_ptr<Browser>> browsers = Browsers();
   for (auto& b : browsers) {
     b->alive_ = false;
     if (b->helper_) b->helper_->Close();
   }
-  if (!pipe_->Closed()) {
-    for (auto& b : browsers) pipe_->Send("Target.closeTarget", {{"targetId", b->targetId_}});
-    pipe_->Send("Browser.close");
+  std::shared_ptr<DevToolsPipe> pipe = Pipe();
+  if (!pipe->Closed()) {
+    for (auto& b : browsers) pipe->Send("Target.closeTarget", {{"targetId", b->TargetId()}});
+    pipe->Send("Browser.close");
+    WaitForExit(child_pid_, 3000);
   }
-  if (!WaitForExit(child_pid_, 3000)) KillProcessTree(child_pid_);
-  else KillProcessTree(child_pid_);  // the rest of its process group
-  child_pid_ = -1;
-  pipe_->Stop();
+  StopChromium();  // what is left of it, its process group included
   io_->Stop();
   paint_->Stop();
   {
@@ -189,9 +218,13 @@ void Engine::Shutdown() {
     std::lock_guard<std::mutex> lock(mainMutex_);
     mainQueue_.clear();
   }
-  pipe_.reset();
+  {
+    std::lock_guard<std::mutex> lock(pipeMutex_);
+    pipe_.reset();
+  }
   io_.reset();
   paint_.reset();
+  restarting_ = false;
   if (ownUserDataDir_) RemoveTree(userDataDir_);
 }
 
@@ -212,11 +245,7 @@ void Engine::DoWork() {
     work.swap(mainQueue_);
   }
   for (auto& fn : work) fn();
-  std::vector<std::shared_ptr<Browser>> browsers;
-  {
-    std::lock_guard<std::mutex> lock(browsersMutex_);
-    for (auto& [s, b] : bySession_) browsers.push_back(b);
-  }
+  std::vector<std::shared_ptr<Browser>> browsers = Browsers();
   uint64_t now = MonotonicUs();
   for (auto& b : browsers) b->DeliverPaint(now);
   inDoWork_ = false;
@@ -231,13 +260,13 @@ std::shared_ptr<Browser> Engine::FindSession(const std::string& sessionId) {
 std::shared_ptr<Browser> Engine::FindTarget(const std::string& targetId) {
   std::lock_guard<std::mutex> lock(browsersMutex_);
   for (auto& [s, b] : bySession_)
-    if (b->targetId_ == targetId) return b;
+    if (b->TargetId() == targetId) return b;
   return nullptr;
 }
 
 void Engine::Forget(Browser* browser) {
   std::lock_guard<std::mutex> lock(browsersMutex_);
-  bySession_.erase(browser->sessionId_);
+  bySession_.erase(browser->SessionId());
 }
 
 namespace {
@@ -305,83 +334,160 @@ void Engine::OnEvent(json& msg) {
   }
 }
 
+// Pipe reader thread: Chromium went away on its own. Browsers hold their commands
+// while the engine I/O thread starts it again, unless this is the third crash within
+// a minute.
 void Engine::OnPipeClosed() {
-  if (!running_) return;
-  // Chromium went away on its own.
+  if (!running_ || stopping_) return;
+  if (restarting_.exchange(true)) return;
+  for (auto& b : Browsers()) b->HoldCommands();
+  PostIO([this] { Restart(); });
+}
+
+// Notes a crash; false when it is the third within a minute.
+bool Engine::CountCrash() {
+  constexpr uint64_t kWindowMs = 60000;
+  constexpr size_t kMaxCrashes = 3;
+  uint64_t now = MonotonicMs();
+  crashTimesMs_.push_back(now);
+  while (!crashTimesMs_.empty() && now - crashTimesMs_.front() >= kWindowMs)
+    crashTimesMs_.pop_front();
+  return crashTimesMs_.size() < kMaxCrashes;
+}
+
+// Engine I/O thread. Starts Chromium again and gives every browser a new page at its
+// last view size and address; the browsers' held commands then follow.
+void Engine::Restart() {
+  std::lock_guard<std::mutex> restartLock(restartMutex_);
+  std::vector<std::shared_ptr<Browser>> browsers = Browsers();
+  if (stopping_) {
+    for (auto& b : browsers) b->ReleaseCommands();
+    return;
+  }
+  StopChromium();
+  bool again = CountCrash();
+  std::string error;
+  if (!again) {
+    std::fprintf(stderr, "Chromium ended unexpectedly %zu times within a minute; it is not started again\n",
+                 crashTimesMs_.size());
+  } else if (!LaunchChromium(error)) {
+    std::fprintf(stderr, "Chromium ended unexpectedly and could not be started again: %s\n",
+                 error.c_str());
+    again = false;
+  }
+  if (!again) {
+    GiveUp(browsers);
+    return;
+  }
+  if (stopping_) {  // Shutdown ends the new Chromium
+    for (auto& b : browsers) b->ReleaseCommands();
+    return;
+  }
+  ++restarts_;
+  std::fprintf(stderr, "Chromium ended unexpectedly; started again\n");
+  std::fflush(stderr);
+  for (auto& b : browsers) {
+    if (!b->alive_ || !AttachBrowser(*b)) {
+      b->Terminated(2);
+    } else {
+      SetUpBrowser(*b);
+      b->Resume();
+    }
+    b->ReleaseCommands();
+  }
+  restarting_ = false;
+  // Chromium may have died again before this restart was done.
+  if (auto pipe = Pipe(); pipe && pipe->Closed()) OnPipeClosed();
+}
+
+// Chromium is gone for good: browsers end as after a render process crash.
+void Engine::GiveUp(const std::vector<std::shared_ptr<Browser>>& browsers) {
   crashed_ = true;
   running_ = false;
-  std::vector<std::shared_ptr<Browser>> browsers;
+  std::fflush(stderr);
+  for (auto& b : browsers) {
+    b->Terminated(2);
+    b->ReleaseCommands();
+  }
+}
+
+// Creates a page target for the browser and attaches to it; on success the browser
+// knows its target, session and main frame and is found by its session.
+bool Engine::AttachBrowser(Browser& b) {
+  std::shared_ptr<DevToolsPipe> pipe = Pipe();
+  if (!pipe) return false;
+  json r;
+  if (!pipe->Call("Target.createTarget", {{"url", "about:blank"}}, "", &r, 10000)) return false;
+  std::string targetId = r.value("targetId", "");
+  if (!pipe->Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, "", &r,
+                  10000)) {
+    pipe->Send("Target.closeTarget", {{"targetId", targetId}});
+    return false;
+  }
+  std::string session = r.value("sessionId", "");
+  std::string old = b.SessionId();
+  b.Reattached(targetId, session);
   {
     std::lock_guard<std::mutex> lock(browsersMutex_);
-    for (auto& [s, b] : bySession_) browsers.push_back(b);
+    if (!old.empty()) bySession_.erase(old);
+    bySession_[session] = b.shared_from_this();
   }
-  for (auto& b : browsers) b->Terminated(2);
+  pipe->Send("Page.enable", json::object(), session);
+  if (pipe->Call("Page.getFrameTree", json::object(), session, &r, 10000) &&
+      r.contains("frameTree") && r["frameTree"].is_object() && r["frameTree"].contains("frame") &&
+      r["frameTree"]["frame"].is_object())
+    b.SetMainFrame(r["frameTree"]["frame"].value("id", ""));
+  return true;
+}
+
+// Sends the page set-up that the browser's options ask for.
+void Engine::SetUpBrowser(Browser& b) {
+  std::shared_ptr<DevToolsPipe> pipe = Pipe();
+  if (!pipe) return;
+  const BrowserOptions& options = b.options_;
+  const std::string s = b.SessionId();
+  pipe->Send("Runtime.enable", json::object(), s);
+  pipe->Send("Network.enable", json::object(), s);
+  pipe->Send("Emulation.setFocusEmulationEnabled", {{"enabled", true}}, s);
+  if (!options.javascript) pipe->Send("Emulation.setScriptExecutionDisabled", {{"value", true}}, s);
+  if (options.hasBackground) {
+    uint32_t c = options.backgroundColor;
+    pipe->Send("Emulation.setDefaultBackgroundColorOverride",
+               {{"color",
+                 {{"r", (c >> 16) & 255}, {"g", (c >> 8) & 255}, {"b", c & 255},
+                  {"a", ((c >> 24) & 255) / 255.0}}}},
+               s);
+  }
+  if (!options.images)
+    pipe->Send("Network.setBlockedURLs",
+               {{"urls", {"*.png", "*.jpg", "*.jpeg", "*.gif", "*.webp", "*.bmp", "*.ico", "*.svg"}}},
+               s);
+  if (b.helper_) {
+    // The extensions run before any script of every new document, and in the
+    // document that exists now.
+    for (const std::string& script : InjectedScripts(b.helper_->Extensions(options.helperWaitMs))) {
+      pipe->Send("Page.addScriptToEvaluateOnNewDocument", {{"source", script}}, s);
+      pipe->Send("Runtime.evaluate", {{"expression", script}, {"silent", true}}, s);
+    }
+  }
+  json patterns = json::array();
+  if (b.delegate_ && b.delegate_->WantsRequests())
+    patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
+  else if (b.helper_)
+    patterns.push_back({{"urlPattern", std::string(kBridgeUrl) + "*"}, {"requestStage", "Request"}});
+  if (!patterns.empty()) pipe->Send("Fetch.enable", {{"patterns", patterns}}, s);
 }
 
 std::shared_ptr<Browser> Engine::CreateBrowser(std::shared_ptr<BrowserDelegate> delegate,
                                                const BrowserOptions& options,
                                                const std::string& url) {
-  if (!running_ || !pipe_) return nullptr;
-  json r;
-  if (!pipe_->Call("Target.createTarget", {{"url", "about:blank"}}, "", &r, 10000)) return nullptr;
-  std::string targetId = r.value("targetId", "");
-  if (!pipe_->Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, "", &r,
-                   10000)) {
-    pipe_->Send("Target.closeTarget", {{"targetId", targetId}});
-    return nullptr;
-  }
+  if (!running_ || restarting_ || !Pipe()) return nullptr;
   auto b = std::make_shared<Browser>(nextBrowserId_++, delegate, options);
-  b->targetId_ = targetId;
-  b->sessionId_ = r.value("sessionId", "");
   b->helper_ = options.helper;  // before the reader thread can see the browser
   b->alive_ = true;
-  {
-    std::lock_guard<std::mutex> lock(browsersMutex_);
-    bySession_[b->sessionId_] = b;
-  }
-  const std::string& s = b->sessionId_;
-  pipe_->Send("Page.enable", json::object(), s);
-  json tree;
-  if (pipe_->Call("Page.getFrameTree", json::object(), s, &tree, 10000)) {
-    std::string main = tree["frameTree"]["frame"].value("id", "");
-    std::lock_guard<std::mutex> lock(b->framesMutex_);
-    b->mainFrame_ = main;
-  }
-  b->FrameIdFor(b->mainFrame_);
-  pipe_->Send("Runtime.enable", json::object(), s);
-  pipe_->Send("Network.enable", json::object(), s);
-  pipe_->Send("Emulation.setFocusEmulationEnabled", {{"enabled", true}}, s);
-  if (!options.javascript) pipe_->Send("Emulation.setScriptExecutionDisabled", {{"value", true}}, s);
-  if (options.hasBackground) {
-    uint32_t c = options.backgroundColor;
-    pipe_->Send("Emulation.setDefaultBackgroundColorOverride",
-                {{"color",
-                  {{"r", (c >> 16) & 255}, {"g", (c >> 8) & 255}, {"b", c & 255},
-                   {"a", ((c >> 24) & 255) / 255.0}}}},
-                s);
-  }
-  if (!options.images)
-    pipe_->Send("Network.setBlockedURLs",
-                {{"urls", {"*.png", "*.jpg", "*.jpeg", "*.gif", "*.webp", "*.bmp", "*.ico", "*.svg"}}},
-                s);
-  if (b->helper_) {
-    // The extensions run before any script of every new document, and in the
-    // document that exists now.
-    for (const std::string& script : InjectedScripts(b->helper_->Extensions(options.helperWaitMs))) {
-      pipe_->Send("Page.addScriptToEvaluateOnNewDocument", {{"source", script}}, s);
-      pipe_->Send("Runtime.evaluate", {{"expression", script}, {"silent", true}}, s);
-    }
-  }
-  json patterns = json::array();
-  if (delegate && delegate->WantsRequests())
-    patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
-  else if (b->helper_)
-    patterns.push_back({{"urlPattern", std::string(kBridgeUrl) + "*"}, {"requestStage", "Request"}});
-  if (!patterns.empty()) pipe_->Send("Fetch.enable", {{"patterns", patterns}}, s);
-  Rect rect;
-  if (!(delegate && delegate->GetViewRect(rect) && rect.width > 0 && rect.height > 0) &&
-      !(delegate && delegate->GetRootScreenRect(rect) && rect.width > 0 && rect.height > 0))
-    rect = {0, 0, 800, 600};
+  if (!AttachBrowser(*b)) return nullptr;
+  SetUpBrowser(*b);
+  Rect rect = b->AskViewRect();
   b->ApplyViewSize(rect.width, rect.height);
   b->StartScreencast();
   if (!url.empty()) b->LoadUrl(0, url);
@@ -402,6 +508,96 @@ Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const Browse
   if (options_.frameRate > 240) options_.frameRate = 240;
 }
 
+std::string Browser::SessionId() const {
+  std::lock_guard<std::mutex> lock(idMutex_);
+  return sessionId_;
+}
+
+std::string Browser::TargetId() const {
+  std::lock_guard<std::mutex> lock(idMutex_);
+  return targetId_;
+}
+
+// A new page target after a restart of Chromium: everything learnt about the old
+// page is forgotten but its address and main frame id.
+void Browser::Reattached(const std::string& targetId, const std::string& sessionId) {
+  {
+    std::lock_guard<std::mutex> lock(idMutex_);
+    targetId_ = targetId;
+    sessionId_ = sessionId;
+  }
+  {
+    std::lock_guard<std::mutex> lock(framesMutex_);
+    auto old = frameIds_.find(mainFrame_);
+    int64_t mainId = old != frameIds_.end() ? old->second : nextFrameId_++;
+    auto url = frameUrls_.find(mainId);
+    std::string address = url != frameUrls_.end() ? url->second : std::string();
+    frameIds_.clear();
+    frameNames_.clear();
+    frameUrls_.clear();
+    frameWindowNames_.clear();
+    contexts_.clear();
+    docStatus_.clear();
+    errorPage_.clear();
+    docUrls_.clear();
+    docFrames_.clear();
+    mainFrame_.clear();
+    frameIds_[mainFrame_] = mainId;
+    frameNames_[mainId] = mainFrame_;
+    if (!address.empty()) frameUrls_[mainId] = address;
+  }
+  std::lock_guard<std::mutex> lock(popupMutex_);
+  popupDecisions_.clear();
+  popupTargets_.clear();
+}
+
+// The main frame's DevTools id, once known; it keeps the id the browser gave it.
+void Browser::SetMainFrame(const std::string& devtoolsId) {
+  std::lock_guard<std::mutex> lock(framesMutex_);
+  auto it = frameIds_.find(mainFrame_);
+  if (it == frameIds_.end() || mainFrame_ == devtoolsId) return;
+  int64_t mainId = it->second;
+  frameIds_.erase(it);
+  frameIds_[devtoolsId] = mainId;
+  frameNames_[mainId] = devtoolsId;
+  mainFrame_ = devtoolsId;
+}
+
+std::string Browser::LastAddress() {
+  std::lock_guard<std::mutex> lock(framesMutex_);
+  auto id = frameIds_.find(mainFrame_);
+  if (id == frameIds_.end()) return std::string();
+  auto url = frameUrls_.find(id->second);
+  return url == frameUrls_.end() ? std::string() : url->second;
+}
+
+// After a restart, before the held commands: the new page gets the last view size,
+// a screencast and the last address.
+void Browser::Resume() {
+  std::lock_guard<std::recursive_mutex> lock(orderMutex_);
+  {
+    std::lock_guard<std::mutex> paintLock(paint_->m);
+    paint_->heldAck = false;  // the old screencast's frame
+  }
+  screencasting_ = false;
+  ApplyViewSizeNow(width_, height_);
+  StartScreencastNow();
+  std::string url = LastAddress();
+  if (!url.empty() && url != "about:blank") SendNow("Page.navigate", {{"url", url}});
+}
+
+void Browser::HoldCommands() {
+  std::lock_guard<std::recursive_mutex> lock(orderMutex_);
+  ++barriers_;
+}
+
+void Browser::ReleaseCommands() {
+  std::deque<std::function<void()>> run;
+  std::lock_guard<std::recursive_mutex> lock(orderMutex_);
+  if (--barriers_ == 0) run.swap(held_);
+  for (auto& fn : run) fn();
+}
+
 void Browser::Send(const std::string& method, json params) {
   if (!alive_) return;
   auto self = shared_from_this();
@@ -409,8 +605,8 @@ void Browser::Send(const std::string& method, json params) {
 }
 
 void Browser::SendNow(const std::string& method, json params) {
-  DevToolsPipe* pipe = Engine::Get().Pipe();
-  if (pipe && alive_) pipe->Send(method, std::move(params), sessionId_);
+  std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
+  if (pipe && alive_) pipe->Send(method, std::move(params), SessionId());
 }
 
 void Browser::Ordered(std::function<void()> fn) {
@@ -519,19 +715,14 @@ void Browser::WasResized() {
   if (!alive_) return;
   Engine& e = Engine::Get();
   if (!e.OnMainThread()) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(orderMutex_);
-      ++barriers_;
-    }
+    HoldCommands();
     auto self = shared_from_this();
     e.PostMain([self] {
       Rect rect = self->AskViewRect();  // a callback: no lock held
-      std::deque<std::function<void()>> run;
       std::lock_guard<std::recursive_mutex> lock(self->orderMutex_);
       if (rect.width != self->width_ || rect.height != self->height_)
         self->ApplyViewSizeNow(rect.width, rect.height);
-      if (--self->barriers_ == 0) run.swap(self->held_);
-      for (auto& fn : run) fn();
+      self->ReleaseCommands();
     });
     return;
   }
@@ -577,9 +768,9 @@ void Browser::LoadUrl(int64_t frameId, const std::string& url) {
   int64_t fid = frameId > 0 ? frameId : MainFrameId();
   auto self = shared_from_this();
   Ordered([self, w, fid, url, p = std::move(p)]() mutable {
-  DevToolsPipe* pipe = Engine::Get().Pipe();
+  std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
   if (!pipe) return;
-  pipe->Send("Page.navigate", std::move(p), self->sessionId_,
+  pipe->Send("Page.navigate", std::move(p), self->SessionId(),
              [w, fid, url](const json& r, const std::string& err) {
                auto b = w.lock();
                if (!b || !err.empty()) return;
@@ -613,9 +804,9 @@ void Browser::ExecuteJavaScript(int64_t frameId, const std::string& code, const 
   int base = startLine > 0 ? startLine : 1;
   auto self = shared_from_this();
   Ordered([self, w, url, base, p = std::move(p)]() mutable {
-  DevToolsPipe* pipe = Engine::Get().Pipe();
+  std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
   if (!pipe) return;
-  pipe->Send("Runtime.evaluate", std::move(p), self->sessionId_,
+  pipe->Send("Runtime.evaluate", std::move(p), self->SessionId(),
              [w, url, base](const json& r, const std::string& err) {
                auto b = w.lock();
                if (!b || !err.empty() || !r.contains("exceptionDetails")) return;
@@ -636,9 +827,9 @@ void Browser::Close() {
   Engine& e = Engine::Get();
   auto self = shared_from_this();
   Ordered([self] {
-    if (DevToolsPipe* pipe = Engine::Get().Pipe()) {
-      pipe->Send("Page.stopScreencast", json::object(), self->sessionId_);
-      pipe->Send("Target.closeTarget", {{"targetId", self->targetId_}});
+    if (auto pipe = Engine::Get().Pipe()) {
+      pipe->Send("Page.stopScreencast", json::object(), self->SessionId());
+      pipe->Send("Target.closeTarget", {{"targetId", self->TargetId()}});
     }
   });
   e.PostMain([self] {
@@ -892,8 +1083,8 @@ void Browser::HandleFrame(json params) {
       ps.heldAckId = ackId;
     }
   }
-  DevToolsPipe* pipe = Engine::Get().Pipe();
-  if (ackNow && pipe) pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, sessionId_);
+  std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
+  if (ackNow && pipe) pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, SessionId());
   if (!alive_ || !params.contains("data") || !params["data"].is_string()) return;
   if (!Base64Decode(params["data"].get_ref<const std::string&>(), ps.png)) return;
   std::shared_ptr<std::vector<uint8_t>> buf;
@@ -956,8 +1147,8 @@ bool Browser::DeliverPaint(uint64_t nowUs) {
     ps.heldAck = false;
   }
   if (ack)
-    if (DevToolsPipe* pipe = Engine::Get().Pipe())
-      pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, sessionId_);
+    if (auto pipe = Engine::Get().Pipe())
+      pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, SessionId());
   if (alive_ && delegate_) delegate_->OnPaint(rects, pixels->data(), w, h);
   return true;
 }
@@ -1006,12 +1197,12 @@ void Browser::RequestPaused(json params) {
   auto done = std::make_shared<std::atomic<bool>>(false);
   auto finish = [w, info, requestId, original, originalUrl, done](bool allow) {
     if (done->exchange(true)) return;
-    DevToolsPipe* pipe = Engine::Get().Pipe();
+    std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
     auto b = w.lock();
     if (!pipe || !b) return;
     if (!allow) {
       pipe->Send("Fetch.failRequest", {{"requestId", requestId}, {"errorReason", "Aborted"}},
-                 b->sessionId_);
+                 b->SessionId());
       return;
     }
     json p = {{"requestId", requestId}};
@@ -1020,7 +1211,7 @@ void Browser::RequestPaused(json params) {
     }
     if (info->url != originalUrl && !info->url.empty()) p["url"] = info->url;
     bool changed = p.size() > 1;
-    std::string session = b->sessionId_;
+    std::string session = b->SessionId();
     // A change Chromium refuses must not leave the request paused for ever: it then
     // goes on unchanged.
     pipe->Send("Fetch.continueRequest", std::move(p), session,
@@ -1028,7 +1219,7 @@ void Browser::RequestPaused(json params) {
                  if (err.empty() || !changed) return;
                  if (!GetEnv("PV7_CHROMIUM_LOG").empty())
                    fprintf(stderr, "Fetch.continueRequest: %s\n", err.c_str());
-                 if (DevToolsPipe* pipe = Engine::Get().Pipe())
+                 if (auto pipe = Engine::Get().Pipe())
                    pipe->Send("Fetch.continueRequest", {{"requestId", requestId}}, session);
                });
   };
@@ -1040,10 +1231,10 @@ void Browser::RequestPaused(json params) {
 
 void Browser::BridgeRequest(json params) {
   std::shared_ptr<RenderHelper> helper = helper_;
-  std::string session = sessionId_;
+  std::string session = SessionId();
   std::string requestId = JsonStr(params, "requestId");
   auto answer = [session, requestId](int status, const std::string& body) {
-    DevToolsPipe* pipe = Engine::Get().Pipe();
+    std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
     if (!pipe) return;
     json headers = json::array({{{"name", "Content-Type"}, {"value", "text/plain; charset=utf-8"}},
                                 {{"name", "Access-Control-Allow-Origin"}, {"value", "*"}},
@@ -1085,7 +1276,7 @@ void Browser::BridgeRequest(json params) {
     } else if (r.value("hasPostData", false)) {
       // A body too long for the event: asked for separately.
       json got;
-      DevToolsPipe* pipe = Engine::Get().Pipe();
+      std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
       std::string networkId = JsonStr(params, "networkId");
       if (pipe && !networkId.empty() &&
           pipe->Call("Network.getRequestPostData", {{"requestId", networkId}}, session, &got, 10000) &&
@@ -1136,7 +1327,7 @@ void Browser::ResolvePopups() {
       popupTargets_.pop_front();
     }
   }
-  if (DevToolsPipe* pipe = Engine::Get().Pipe())
+  if (auto pipe = Engine::Get().Pipe())
     for (auto& t : toClose) pipe->Send("Target.closeTarget", {{"targetId", t}});
 }
 
@@ -1151,7 +1342,7 @@ void Browser::UpdateCursor(int x, int y) {
     }
     cursorBusy_ = true;
   }
-  DevToolsPipe* pipe = Engine::Get().Pipe();
+  std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
   if (!pipe || !alive_) {
     std::lock_guard<std::mutex> lock(cursorMutex_);
     cursorBusy_ = false;
@@ -1166,7 +1357,7 @@ void Browser::UpdateCursor(int x, int y) {
       "return c+'|'+h;})()";
   std::weak_ptr<Browser> w = weak_from_this();
   pipe->Send("Runtime.evaluate", {{"expression", expr}, {"returnByValue", true}, {"silent", true}},
-             sessionId_, [w](const json& r, const std::string& err) {
+             SessionId(), [w](const json& r, const std::string& err) {
                auto b = w.lock();
                if (!b) return;
                int type = -1;

@@ -128,8 +128,13 @@ class Engine {
   // Main thread. Closes browsers and Chromium (kill after 3 s), joins every thread.
   void Shutdown();
   bool Running() const { return running_.load(); }
+  // Chromium ended on its own and is not started again (the third time in a minute).
   bool Crashed() const { return crashed_.load(); }
-  int ChromiumPid() const { return child_pid_; }
+  // How often Chromium was started again after ending on its own.
+  int Restarts() const { return restarts_.load(); }
+  // While Chromium is started again after a crash, browsers hold their commands.
+  bool Restarting() const { return restarting_.load(); }
+  int ChromiumPid() const { return child_pid_.load(); }
   const std::string& UserDataDir() const { return userDataDir_; }
 
   // Main thread: delivers queued notifications and due paints.
@@ -142,7 +147,9 @@ class Engine {
   std::shared_ptr<Browser> CreateBrowser(std::shared_ptr<BrowserDelegate> delegate,
                                          const BrowserOptions& options, const std::string& url);
 
-  DevToolsPipe* Pipe() { return pipe_.get(); }
+  // The pipe to the running Chromium; a restart replaces it, so callers keep the
+  // reference only while they use it.
+  std::shared_ptr<DevToolsPipe> Pipe();
   PngDecoder Decoder() const { return decoder_; }
   void Forget(Browser* b);
 
@@ -150,16 +157,36 @@ class Engine {
   Engine() = default;
   void OnEvent(json& msg);
   void OnPipeClosed();
+  bool LaunchChromium(std::string& error);
+  void StopChromium();
+  bool AttachBrowser(Browser& b);
+  void SetUpBrowser(Browser& b);
+  void Restart();
+  bool CountCrash();
+  void GiveUp(const std::vector<std::shared_ptr<Browser>>& browsers);
+  std::vector<std::shared_ptr<Browser>> Browsers();
   std::shared_ptr<Browser> FindSession(const std::string& sessionId);
   std::shared_ptr<Browser> FindTarget(const std::string& targetId);
 
   std::atomic<bool> running_{false};
   std::atomic<bool> crashed_{false};
-  int child_pid_ = -1;
+  std::atomic<bool> stopping_{false};    // Shutdown has begun: no more restarts
+  std::atomic<bool> restarting_{false};  // a restart is queued or under way
+  std::atomic<int> restarts_{0};
+  std::atomic<int> child_pid_{-1};
+  // What Chromium is started with; written by Start before any other thread exists.
+  std::string exe_;
+  std::vector<std::string> args_;
+  int startTimeoutMs_ = 20000;
   std::string userDataDir_;
   bool ownUserDataDir_ = false;
   std::thread::id mainThread_;
-  std::unique_ptr<DevToolsPipe> pipe_;
+  std::mutex pipeMutex_;  // guards pipe_ (replaced by a restart on the engine I/O thread)
+  std::shared_ptr<DevToolsPipe> pipe_;
+  // Held by a restart while it runs; Shutdown takes it to wait for one. The crash
+  // times are written only under it (engine I/O thread).
+  std::mutex restartMutex_;
+  std::deque<uint64_t> crashTimesMs_;
   std::unique_ptr<WorkThread> io_;
   std::unique_ptr<WorkThread> paint_;
   PngDecoder decoder_ = PngDecoder::Deflate;
@@ -180,8 +207,9 @@ class Browser : public std::enable_shared_from_this<Browser> {
   Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const BrowserOptions& options);
   int Id() const { return id_; }
   bool Valid() const { return alive_.load(); }
-  const std::string& SessionId() const { return sessionId_; }
-  const std::string& TargetId() const { return targetId_; }
+  // A restart of Chromium gives the browser a new target and session.
+  std::string SessionId() const;
+  std::string TargetId() const;
   // The render helper's process id; -1 when the browser has none.
   int HelperPid() const { return helper_ ? helper_->Pid() : -1; }
   int64_t MainFrameId();
@@ -242,10 +270,17 @@ class Browser : public std::enable_shared_from_this<Browser> {
   void ExceptionThrown(const json& params);
   void UpdateCursor(int x, int y);
   void ResolvePopups();
+  void Resume();
+  void HoldCommands();
+  void ReleaseCommands();
+  void Reattached(const std::string& targetId, const std::string& sessionId);
+  void SetMainFrame(const std::string& devtoolsId);
+  std::string LastAddress();
 
   const int id_;
   std::shared_ptr<BrowserDelegate> delegate_;
   BrowserOptions options_;
+  mutable std::mutex idMutex_;  // guards targetId_ and sessionId_
   std::string targetId_;
   std::string sessionId_;
   std::atomic<bool> alive_{false};

@@ -139,8 +139,20 @@ namespace {
 struct CrashDelegate : cefeng::BrowserDelegate {
   std::atomic<int> terminated{0};
   std::atomic<int> paints{0};
+  std::atomic<uint32_t> centre{0};  // RGB of the last paint's centre pixel
+  std::atomic<int> width{0}, height{0};
+  bool GetViewRect(cefeng::Rect& r) override {
+    r = {0, 0, 320, 240};
+    return true;
+  }
   void OnRenderProcessTerminated(int) override { terminated++; }
-  void OnPaint(const std::vector<cefeng::Rect>&, const uint8_t*, int, int) override { paints++; }
+  void OnPaint(const std::vector<cefeng::Rect>&, const uint8_t* px, int w, int h) override {
+    const uint8_t* c = px + (size_t(h / 2) * w + w / 2) * 4;  // BGRA
+    centre = uint32_t(c[2]) << 16 | uint32_t(c[1]) << 8 | c[0];
+    width = w;
+    height = h;
+    paints++;
+  }
 };
 
 bool Pump(const std::function<bool()>& pred, int ms) {
@@ -153,20 +165,65 @@ bool Pump(const std::function<bool()>& pred, int ms) {
   return pred();
 }
 
+// Kills Chromium and waits until the engine has noticed it.
+int KillChromium(cefeng::Engine& e) {
+  int pid = e.ChromiumPid();
+  kill(pid, SIGKILL);
+  Pump([&] { return e.Restarting() || e.Crashed(); }, 5000);
+  return pid;
+}
+
 }  // namespace
 
-TEST(CefEngineProcess, ChromiumDyingIsReportedAndLaterCallsDoNothing) {
+TEST(CefEngineProcess, KilledChromiumIsStartedAgainTwiceThenAThirdCrashInAMinuteEndsIt) {
   cefeng::Engine& e = cefeng::Engine::Get();
   std::string error;
   ASSERT_TRUE(e.Start(cefeng::EngineOptions(), error)) << error;
   auto d = std::make_shared<CrashDelegate>();
   auto b = e.CreateBrowser(d, cefeng::BrowserOptions(), "data:text/html,<body bgcolor=red>");
   ASSERT_NE(b, nullptr);
-  EXPECT_TRUE(Pump([&] { return d->paints > 0; }, 10000));
+  ASSERT_TRUE(Pump([&] { return d->centre == 0xff0000; }, 10000));
   std::string dir = e.UserDataDir();
-  kill(e.ChromiumPid(), SIGKILL);
+  const int64_t mainFrame = b->MainFrameId();
+
+  // First crash: the page comes back at its size and address, with no termination.
+  int first = KillChromium(e);
+  ASSERT_TRUE(Pump([&] { return e.Restarts() == 1 && !e.Restarting(); }, 20000));
+  EXPECT_NE(e.ChromiumPid(), first);
+  EXPECT_FALSE(cefeng::ProcessAlive(first));
+  EXPECT_TRUE(b->Valid());
+  // The same page again paints nothing new; a script tells which page it is (given
+  // again until the page has loaded: one run before that meets the blank page).
+  auto lastTry = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+  EXPECT_TRUE(Pump([&] {
+    if (std::chrono::steady_clock::now() - lastTry > std::chrono::milliseconds(300)) {
+      lastTry = std::chrono::steady_clock::now();
+      b->ExecuteJavaScript(0, "document.body.bgColor = location.href.includes('red') ? 'blue' : 'yellow'",
+                           "", 1);
+    }
+    return d->centre == 0x0000ff;
+  }, 10000)) << std::hex << d->centre;
+  EXPECT_EQ(d->width, 320);
+  EXPECT_EQ(d->height, 240);
+  EXPECT_EQ(b->MainFrameId(), mainFrame);
+
+  // Second crash: a command given while Chromium is started again is carried out
+  // after the page has been restored, not lost and not undone by it.
+  KillChromium(e);
+  EXPECT_TRUE(e.Restarting());
+  b->LoadUrl(0, "data:text/html,<body bgcolor=lime>");
+  ASSERT_TRUE(Pump([&] { return e.Restarts() == 2 && !e.Restarting(); }, 20000));
+  EXPECT_TRUE(Pump([&] { return d->centre == 0x00ff00; }, 10000));
+  EXPECT_EQ(d->terminated, 0);
+
+  // Third crash within the minute: no restart; the browser ends and says so.
+  testing::internal::CaptureStderr();
+  KillChromium(e);
   ASSERT_TRUE(Pump([&] { return d->terminated == 1; }, 5000));
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("3 times within a minute"), std::string::npos) << said;
   EXPECT_TRUE(e.Crashed());
+  EXPECT_EQ(e.Restarts(), 2);
   EXPECT_FALSE(b->Valid());
   // The browser's operations are now harmless no-ops.
   b->LoadUrl(0, "about:blank");
