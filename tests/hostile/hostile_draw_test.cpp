@@ -2,6 +2,7 @@
 // it stops reading DRAW, closes DRAW, or closes ACTN. The host must not crash,
 // spin or grow while it is blocked, and must carry on once the parent does.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <string>
@@ -27,7 +28,55 @@ long long TicksOver(int pid, int seconds) {
   return probe::CpuTicks(pid) - before;
 }
 
+// The host's Chromium: the descendant started with the DevTools pipe that is not
+// one of Chromium's own helper processes.
+int ChromiumOf(int host) {
+  for (int pid : probe::Descendants(host)) {
+    bool pipe = false, helper = false;
+    for (const std::string& a : probe::Cmdline(pid)) {
+      pipe = pipe || a == "--remote-debugging-pipe";
+      helper = helper || a.rfind("--type=", 0) == 0;
+    }
+    if (pipe && !helper) return pid;
+  }
+  return -1;
+}
+
 }  // namespace
+
+// Chromium killed under the host: it is started again with the page at its size,
+// and the parent sees a pause on the same ACTN and DRAW connections.
+TEST(HostileEngine, KilledChromiumIsStartedAgainAndTheParentSeesOnlyAPause) {
+  probe::TChromiumHost host(kHost, TestName());
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.Load(probe::kAnimatedPage);
+  ASSERT_TRUE(host.Resize(320, 200));
+  ASSERT_TRUE(host.WaitFrames(5, 20000));
+  const int chromium = ChromiumOf(host.Pid());
+  ASSERT_GT(chromium, 0);
+
+  ASSERT_EQ(kill(chromium, SIGKILL), 0);
+  ASSERT_TRUE(probe::PollUntil(10000, [&] {
+    int now = ChromiumOf(host.Pid());
+    return now > 0 && now != chromium;
+  }));
+  EXPECT_TRUE(host.WaitFrames(10, 30000)) << "frames did not resume";
+  EXPECT_EQ(host.Parent().LastSize(), std::make_pair(320, 200));
+  EXPECT_TRUE(host.Echo("after the restart"));
+  // The page's native API is there again and reaches the parent.
+  host.Js("console.log('api=' + PV7APIv1.CallPV7XML('after'))");
+  EXPECT_TRUE(host.Parent().WaitFor([&] {
+    for (const std::string& t : host.Parent().FConsole)
+      if (t == "api=<Reply>after</Reply>") return true;
+    return false;
+  }, 10000));
+  EXPECT_TRUE(host.Parent().WaitFor([&] {
+    return host.Parent().FActnOpened == 1 && host.Parent().FDrawOpened == 1;
+  }, 0));
+  EXPECT_TRUE(host.Parent().Host().Running());
+  host.Parent().Send("<Destroy/>");
+  EXPECT_EQ(host.Parent().Host().Wait(20000), std::optional<int>(0));
+}
 
 TEST(HostileDraw, StoppedReaderBlocksTheHostQuietlyAndFramesResume) {
   probe::TChromiumHost host(kHost, TestName());

@@ -136,6 +136,7 @@ class TParentSide {
   int FLastW = 0, FLastH = 0;
   std::vector<std::string> FConsole;
   long FIntfRequests = 0;
+  long FActnOpened = 0, FDrawOpened = 0;  // connections the host opened
 
   void Stop() {
     if (FStop.exchange(true)) return;
@@ -174,6 +175,7 @@ class TParentSide {
       std::string tag(m.View());
       if (tag == "ACTN") {
         std::lock_guard<std::mutex> g(FLock);
+        ++FActnOpened;
         FActn = s;
         FChanged.notify_all();
         return;
@@ -193,6 +195,7 @@ class TParentSide {
   void ServeDraw(const std::shared_ptr<platform::TcpSocket>& s) {
     {
       std::lock_guard<std::mutex> g(FLock);
+      ++FDrawOpened;
       FDraw = s;
       FChanged.notify_all();
     }
