@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <glib.h>
+
 #include "cefapi/cef_capi.h"
 #include "capi_common.h"
 #include "capi_render.h"
@@ -459,6 +461,50 @@ CEF_EXPORT int cef_execute_process(const cef_main_args_t* args, cef_app_t* appli
   return -1;
 }
 
+namespace {
+
+// The engine's own main-thread work: like the engine on this platform, the library
+// puts a source on the main loop's default context when a paint or a notification
+// waits, so it need not wait for the host's next work tick. At most one such source
+// is pending (the earliest asked for); cef_shutdown removes it before the library
+// can be unloaded.
+std::mutex gWakeMutex;
+guint gWakeSource = 0;     // guarded by gWakeMutex
+uint64_t gWakeDueUs = 0;   // when the pending source runs; guarded by gWakeMutex
+
+gboolean RunWake(gpointer) {
+  {
+    // A later request may have replaced this source by an earlier one.
+    std::lock_guard<std::mutex> lock(gWakeMutex);
+    if (gWakeSource == g_source_get_id(g_main_current_source())) gWakeSource = 0;
+  }
+  Engine::Get().DoWork();
+  return G_SOURCE_REMOVE;
+}
+
+void WakeMainLoop(int delayMs) {
+  if (delayMs < 0) delayMs = 0;
+  const uint64_t due = MonotonicUs() + uint64_t(delayMs) * 1000;
+  std::lock_guard<std::mutex> lock(gWakeMutex);
+  if (gWakeSource != 0) {
+    if (gWakeDueUs <= due) return;
+    g_source_remove(gWakeSource);
+  }
+  gWakeDueUs = due;
+  gWakeSource = delayMs == 0 ? g_idle_add_full(G_PRIORITY_DEFAULT, RunWake, nullptr, nullptr)
+                             : g_timeout_add_full(G_PRIORITY_DEFAULT, guint(delayMs), RunWake,
+                                                  nullptr, nullptr);
+}
+
+void CancelWake() {
+  Engine::Get().SetMainWake(nullptr);
+  std::lock_guard<std::mutex> lock(gWakeMutex);
+  if (gWakeSource != 0) g_source_remove(gWakeSource);
+  gWakeSource = 0;
+}
+
+}  // namespace
+
 CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* settings,
                               cef_app_t* application, void*) {
   if (Engine::Get().Running()) {
@@ -477,6 +523,7 @@ CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* sett
     Release(application);
     return 0;
   }
+  Engine::Get().SetMainWake(WakeMainLoop);
   {
     std::lock_guard<std::mutex> lock(G().m);
     G().app = application;
@@ -492,6 +539,7 @@ CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* sett
 
 CEF_EXPORT void cef_shutdown(void) {
   Engine::Get().Shutdown();
+  CancelWake();
   cef_app_t* app;
   {
     std::lock_guard<std::mutex> lock(G().m);

@@ -229,8 +229,11 @@ void Engine::Shutdown() {
 }
 
 void Engine::PostMain(std::function<void()> fn) {
-  std::lock_guard<std::mutex> lock(mainMutex_);
-  mainQueue_.push_back(std::move(fn));
+  {
+    std::lock_guard<std::mutex> lock(mainMutex_);
+    mainQueue_.push_back(std::move(fn));
+  }
+  WakeMain();
 }
 
 void Engine::PostIO(std::function<void()> fn) {
@@ -247,7 +250,12 @@ void Engine::DoWork() {
   for (auto& fn : work) fn();
   std::vector<std::shared_ptr<Browser>> browsers = Browsers();
   uint64_t now = MonotonicUs();
-  for (auto& b : browsers) b->DeliverPaint(now);
+  uint64_t next = 0;  // the earliest paint not yet due
+  for (auto& b : browsers) {
+    uint64_t due = b->DeliverPaint(now);
+    if (due != 0 && (next == 0 || due < next)) next = due;
+  }
+  if (next != 0) WakeMain(int((next > now ? next - now : 0) / 1000));
   inDoWork_ = false;
 }
 
@@ -1105,24 +1113,28 @@ void Browser::HandleFrame(json params) {
     rects = DiffFrames(ps.prev->data(), buf->data(), w, h);
   else
     rects.push_back({0, 0, w, h});
-  std::lock_guard<std::mutex> lock(ps.m);
-  if (std::find(ps.pool.begin(), ps.pool.end(), buf) == ps.pool.end() && ps.pool.size() < 4)
-    ps.pool.push_back(buf);
-  if (rects.empty()) return;  // a frame that changed nothing is not delivered
-  ps.prev = buf;
-  ps.prevW = w;
-  ps.prevH = h;
-  if (ps.pending && (ps.pendingW != w || ps.pendingH != h)) ps.pendingRects.clear();
-  if (!ps.pending || ps.pendingW != w || ps.pendingH != h)
-    ps.pendingRects = rects;
-  else
-    UniteRects(ps.pendingRects, rects);
-  ps.pending = buf;
-  ps.pendingW = w;
-  ps.pendingH = h;
+  {
+    std::lock_guard<std::mutex> lock(ps.m);
+    if (std::find(ps.pool.begin(), ps.pool.end(), buf) == ps.pool.end() && ps.pool.size() < 4)
+      ps.pool.push_back(buf);
+    if (rects.empty()) return;  // a frame that changed nothing is not delivered
+    ps.prev = buf;
+    ps.prevW = w;
+    ps.prevH = h;
+    if (ps.pending && (ps.pendingW != w || ps.pendingH != h)) ps.pendingRects.clear();
+    if (!ps.pending || ps.pendingW != w || ps.pendingH != h)
+      ps.pendingRects = rects;
+    else
+      UniteRects(ps.pendingRects, rects);
+    ps.pending = buf;
+    ps.pendingW = w;
+    ps.pendingH = h;
+  }
+  // The paint need not wait for the main loop's next engine tick.
+  Engine::Get().WakeMain();
 }
 
-bool Browser::DeliverPaint(uint64_t nowUs) {
+uint64_t Browser::DeliverPaint(uint64_t nowUs) {
   PaintState& ps = *paint_;
   std::shared_ptr<std::vector<uint8_t>> pixels;
   std::vector<Rect> rects;
@@ -1131,11 +1143,11 @@ bool Browser::DeliverPaint(uint64_t nowUs) {
   int ackId;
   {
     std::lock_guard<std::mutex> lock(ps.m);
-    if (!ps.pending) return false;
+    if (!ps.pending) return 0;
     // Paced to the frame rate; a tick that comes up to 5 ms early still delivers so
     // that a 10 ms pump reaches the full rate.
     uint64_t interval = 1000000u / static_cast<unsigned>(options_.frameRate);
-    if (nowUs + 5000 < ps.nextDueUs) return false;
+    if (nowUs + 5000 < ps.nextDueUs) return ps.nextDueUs - 5000;
     ps.nextDueUs = nowUs > ps.nextDueUs + interval ? nowUs + interval : ps.nextDueUs + interval;
     pixels = std::move(ps.pending);
     ps.pending.reset();
@@ -1150,7 +1162,7 @@ bool Browser::DeliverPaint(uint64_t nowUs) {
     if (auto pipe = Engine::Get().Pipe())
       pipe->Send("Page.screencastFrameAck", {{"sessionId", ackId}}, SessionId());
   if (alive_ && delegate_) delegate_->OnPaint(rects, pixels->data(), w, h);
-  return true;
+  return 0;
 }
 
 // Chromium keeps only the last entry of a name given twice to Fetch.continueRequest, so

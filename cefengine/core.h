@@ -139,6 +139,14 @@ class Engine {
 
   // Main thread: delivers queued notifications and due paints.
   void DoWork();
+  // A function that makes the main thread call DoWork in `delayMs` (the library
+  // hooks it to the main loop); called from any thread when a paint or a
+  // notification waits, and by DoWork for a paint that is not due yet.
+  using WakeFn = void (*)(int delayMs);
+  void SetMainWake(WakeFn fn) { wake_ = fn; }
+  void WakeMain(int delayMs = 0) {
+    if (WakeFn fn = wake_.load()) fn(delayMs);
+  }
   void PostMain(std::function<void()> fn);
   void PostIO(std::function<void()> fn);
   bool OnMainThread() const { return std::this_thread::get_id() == mainThread_; }
@@ -191,6 +199,7 @@ class Engine {
   std::unique_ptr<WorkThread> paint_;
   PngDecoder decoder_ = PngDecoder::Deflate;
 
+  std::atomic<WakeFn> wake_{nullptr};
   std::mutex mainMutex_;
   std::deque<std::function<void()>> mainQueue_;
   std::atomic<bool> inDoWork_{false};
@@ -237,7 +246,9 @@ class Browser : public std::enable_shared_from_this<Browser> {
   // Engine internals.
   void HandleEvent(const std::string& method, json& params);
   void HandleFrame(json params);  // paint thread
-  bool DeliverPaint(uint64_t nowUs);  // main thread
+  // Main thread. Delivers the waiting paint if it is due; else returns when it is
+  // (0: no paint waits).
+  uint64_t DeliverPaint(uint64_t nowUs);
   void Terminated(int status);
   void PopupTargetCreated(const std::string& targetId);
   struct PaintState;

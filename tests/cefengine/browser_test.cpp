@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <glib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -201,6 +202,26 @@ TEST(CefEngineBrowser, PaintsKnownColoursAndAClickChangesThem) {
     EXPECT_LE(r.x + r.width, 160);
   }
   EXPECT_EQ(g_client->last.Pixel(300, 200), 0xFF0000FFu);
+  EXPECT_FALSE(g_client->paintOffMain.load());
+}
+
+// The library schedules its own main-thread work: with only the main loop's default
+// context iterated, never cef_do_message_loop_work, a new paint still arrives.
+TEST(CefEngineBrowser, WaitingPaintIsDeliveredByTheMainLoopAlone) {
+  LoadAndWait("/wake", kColours);
+  ASSERT_TRUE(WaitPixel(300, 200, 0xFF0000FF));
+  Api::Js("document.body.children[1].style.background='#ffff00'");
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool seen = false;
+  while (!seen && std::chrono::steady_clock::now() < end) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::lock_guard<std::mutex> lock(g_client->m);
+    const Paint& p = g_client->last;
+    seen = p.width > 300 && p.height > 200 && p.Pixel(300, 200) == 0xFFFFFF00u;
+  }
+  EXPECT_TRUE(seen);
   EXPECT_FALSE(g_client->paintOffMain.load());
 }
 
