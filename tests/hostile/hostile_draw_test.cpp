@@ -78,6 +78,26 @@ TEST(HostileEngine, KilledChromiumIsStartedAgainAndTheParentSeesOnlyAPause) {
   EXPECT_EQ(host.Parent().Host().Wait(20000), std::optional<int>(0));
 }
 
+// A parent that sets the size and loads a page at once, as soon as the channels
+// open, gets frames of that size without asking twice: a still page and a moving one.
+class HostileStart : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HostileStart, SizeAndPageRightAfterStartGiveFramesOfThatSize) {
+  probe::TChromiumHost host(kHost, "start" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.SendSize(640, 480);  // a first size the parent changes its mind about
+  host.SendSize(333, 222);
+  host.Load(GetParam());
+  EXPECT_TRUE(host.Parent().WaitFor([&] {
+    return host.Parent().FLastW == 333 && host.Parent().FLastH == 222;
+  }, 15000)) << host.Parent().Frames() << " frames, the last " << host.Parent().LastSize().first
+             << " x " << host.Parent().LastSize().second;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, HostileStart,
+                         ::testing::Values("data:text/html,&lt;body bgcolor=teal&gt;still",
+                                           probe::kAnimatedPage));
+
 TEST(HostileDraw, StoppedReaderBlocksTheHostQuietlyAndFramesResume) {
   probe::TChromiumHost host(kHost, TestName());
   ASSERT_TRUE(host.Parent().WaitChannels(20000));
