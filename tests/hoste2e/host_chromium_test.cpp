@@ -17,6 +17,7 @@
 #include "host/streamut.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "xml/xmlSimple.h"
 
 using platform::ChildProcess;
 using platform::TcpListener;
@@ -272,6 +273,24 @@ TEST_F(THostFixture, WindowSizeGivesFramesOfThatSizeWithTheExactHeader) {
   EXPECT_EQ(f.bmp[28], 24);
   Resize(120, 90);
   EXPECT_TRUE(WaitPixel(120, 90, 60, 45, 0xFF0000));
+}
+
+// Commands in the XML library's binary form work like their text.
+TEST_F(THostFixture, BinaryFormCommandsWorkLikeTextOnes) {
+  auto binary = [](const std::string& text) { return LoadXmlDocumentFromString(text)->GetBinaryXml(); };
+  const std::string size = binary("<WindowSize><WndSzX>260</WndSzX><WndSzY>140</WndSzY></WindowSize>");
+  ASSERT_EQ(size.rfind("< binary-xml >", 0), 0u);
+  Send(size);
+  Send(binary("<LoadWEBURL><WEBURL>" +
+              DataPage("&lt;body style='margin:0;background:rgb(0,255,0)'&gt;") +
+              "</WEBURL></LoadWEBURL>"));
+  EXPECT_TRUE(WaitPixel(260, 140, 130, 70, 0x00FF00));
+  bool logged = false;
+  for (int i = 0; i < 20 && !logged; ++i) {
+    Send(binary("<JavaScript>console.log('from binary')</JavaScript>"));
+    logged = WaitConsole("from binary", 500);
+  }
+  EXPECT_TRUE(logged);
 }
 
 TEST_F(THostFixture, ClickChangesPixelsAndTypedCharactersReachTheInput) {
