@@ -70,14 +70,17 @@ class TChromiumHost {
   bool Echo(const std::string& text, int tries = 30) {
     for (int i = 0; i < tries; ++i) {
       Js("console.log('" + text + "')");
-      if (FParent.WaitFor([&] {
-            for (const std::string& t : FParent.FConsole)
-              if (t == text) return true;
-            return false;
-          }, 700))
-        return true;
+      if (WaitConsole(text, 700)) return true;
     }
     return false;
+  }
+  // Waits for a console text equal to `text`.
+  bool WaitConsole(const std::string& text, int ms) {
+    return FParent.WaitFor([&] {
+      for (const std::string& t : FParent.FConsole)
+        if (t == text) return true;
+      return false;
+    }, ms);
   }
   // Waits for `more` frames after the ones counted so far.
   bool WaitFrames(long more, int ms) {

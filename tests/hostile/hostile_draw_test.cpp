@@ -28,19 +28,8 @@ long long TicksOver(int pid, int seconds) {
   return probe::CpuTicks(pid) - before;
 }
 
-// The host's Chromium: the descendant started with the DevTools pipe that is not
-// one of Chromium's own helper processes.
-int ChromiumOf(int host) {
-  for (int pid : probe::Descendants(host)) {
-    bool pipe = false, helper = false;
-    for (const std::string& a : probe::Cmdline(pid)) {
-      pipe = pipe || a == "--remote-debugging-pipe";
-      helper = helper || a.rfind("--type=", 0) == 0;
-    }
-    if (pipe && !helper) return pid;
-  }
-  return -1;
-}
+// The host's Chromium browser process.
+int ChromiumOf(int host) { return probe::ChromiumBrowser(probe::Descendants(host)); }
 
 }  // namespace
 
@@ -65,11 +54,7 @@ TEST(HostileEngine, KilledChromiumIsStartedAgainAndTheParentSeesOnlyAPause) {
   EXPECT_TRUE(host.Echo("after the restart"));
   // The page's native API is there again and reaches the parent.
   host.Js("console.log('api=' + PV7APIv1.CallPV7XML('after'))");
-  EXPECT_TRUE(host.Parent().WaitFor([&] {
-    for (const std::string& t : host.Parent().FConsole)
-      if (t == "api=<Reply>after</Reply>") return true;
-    return false;
-  }, 10000));
+  EXPECT_TRUE(host.WaitConsole("api=<Reply>after</Reply>", 10000));
   EXPECT_TRUE(host.Parent().WaitFor([&] {
     return host.Parent().FActnOpened == 1 && host.Parent().FDrawOpened == 1;
   }, 0));

@@ -174,6 +174,22 @@ inline std::vector<std::string> CmdlineTokens(int pid) {
   return out;
 }
 
+inline bool HasArgStarting(const std::vector<std::string>& args, const std::string& prefix) {
+  for (const std::string& a : args)
+    if (a.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+// The Chromium browser process among the processes (no --type= switch).
+inline int ChromiumBrowser(const std::vector<int>& pids) {
+  for (int pid : pids) {
+    std::vector<std::string> args = CmdlineTokens(pid);
+    if (!args.empty() && args[0].find("chrom") != std::string::npos && !HasArgStarting(args, "--type="))
+      return pid;
+  }
+  return -1;
+}
+
 template <class Pred>
 bool PollUntil(int timeoutMs, Pred pred) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

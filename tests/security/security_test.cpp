@@ -49,21 +49,8 @@ int EffectiveUid() {
 bool HasArg(const std::vector<std::string>& args, const std::string& arg) {
   return std::find(args.begin(), args.end(), arg) != args.end();
 }
-bool HasArgStarting(const std::vector<std::string>& args, const std::string& prefix) {
-  for (const std::string& a : args)
-    if (a.rfind(prefix, 0) == 0) return true;
-  return false;
-}
-
-// The Chromium browser process among the descendants (no --type= switch).
-int ChromiumBrowser(const std::vector<int>& pids) {
-  for (int pid : pids) {
-    std::vector<std::string> args = probe::CmdlineTokens(pid);
-    if (!args.empty() && args[0].find("chrom") != std::string::npos && !HasArgStarting(args, "--type="))
-      return pid;
-  }
-  return -1;
-}
+using probe::ChromiumBrowser;
+using probe::HasArgStarting;
 
 // Waits until the host has Chromium and at least one of its helper processes.
 std::vector<int> WaitForEngineProcesses(int hostPid) {
