@@ -152,6 +152,17 @@ class HostRun {
   }
 
   void Send(const std::string& message) { WriteMessage(FActn, message.data(), int64_t(message.size())); }
+  // Several frames in one write: the later ones are already waiting when the host
+  // reads the first (and a host that has ended meanwhile cannot fail a second write).
+  void SendTogether(const std::vector<std::string>& messages) {
+    std::string bytes;
+    for (const std::string& m : messages) {
+      const uint32_t n = uint32_t(m.size());
+      const char length[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+      bytes.append(length, 4).append(m);
+    }
+    FActn.SendAll(bytes.data(), bytes.size());
+  }
   TcpSocket& Actn() { return FActn; }
 
   bool WaitForLine(const std::string& line, int timeoutMs = 3000) {
@@ -174,8 +185,7 @@ TEST(HostChannels, ActnThenDrawThenDestroyEndsWithStatus0) {
   ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
   // No parent watch and no watchdog switch: the host keeps running.
   EXPECT_TRUE(run.Host().Running());
-  run.Send("<Destroy/>");
-  run.Send(kClick);  // already waiting when Destroy is handled: never read
+  run.SendTogether({"<Destroy/>", kClick});  // the click waits behind Destroy: never read
   std::optional<int> status = run.Host().Wait(3000);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 0);
