@@ -252,8 +252,8 @@ void Engine::DoWork() {
   uint64_t now = MonotonicUs();
   uint64_t next = 0;  // the earliest paint not yet due
   for (auto& b : browsers) {
-    uint64_t due = b->DeliverPaint(now);
-    if (due != 0 && (next == 0 || due < next)) next = due;
+    for (uint64_t due : {b->DeliverPaint(now), b->WatchScreencast(now)})
+      if (due != 0 && (next == 0 || due < next)) next = due;
   }
   if (next != 0) WakeMain(int((next > now ? next - now : 0) / 1000));
   inDoWork_ = false;
@@ -697,6 +697,7 @@ void Browser::StartScreencast() {
 void Browser::StartScreencastNow() {
   screencasting_ = true;
   framesSinceStart_ = 0;
+  screencastStartUs_ = MonotonicUs();
   SendNow("Page.startScreencast", {{"format", "png"},
                                 {"everyNthFrame", 1},
                                 {"maxWidth", width_.load()},
@@ -717,6 +718,46 @@ void Browser::RestartScreencastIfSizeStuck(int frameW, int frameH) {
     self->SendNow("Page.stopScreencast", json::object());
     self->StartScreencastNow();
   });
+}
+
+// Chromium sends a screencast's first frame when it is started, even for a page that
+// never repaints; but when the page's first frame is captured while the target is
+// still navigating (a page loaded right after a size change), the capture can fail,
+// and a still page then never brings a frame. A screencast that has brought none
+// within a second is stopped and started again, each retry waiting twice as long
+// (at most 8 s), so a page that cannot paint (its renderer hung) costs little.
+//
+// A still page also brings too few frames for RestartScreencastIfSizeStuck: when the
+// last frame has another size than the view and a second has passed without one,
+// the screencast is started again once for that view size.
+uint64_t Browser::WatchScreencast(uint64_t nowUs) {
+  constexpr uint64_t kFirstWaitUs = 1000000, kLongestWaitUs = 8000000;
+  if (!alive_ || !screencasting_) return 0;
+  if (framesSinceStart_ > 0) {
+    frameLessStarts_ = 0;
+    if (sizeRestarted_ || (frameW_ == width_ && frameH_ == height_)) return 0;
+    uint64_t due = frameUs_ + kFirstWaitUs;
+    if (nowUs < due) return due;
+    auto self = shared_from_this();
+    Ordered([self] {
+      if (!self->screencasting_ || self->sizeRestarted_.exchange(true)) return;
+      self->SendNow("Page.stopScreencast", json::object());
+      self->StartScreencastNow();
+    });
+    return nowUs + kFirstWaitUs;
+  }
+  uint64_t wait = std::min(kFirstWaitUs << std::min(frameLessStarts_.load(), 3), kLongestWaitUs);
+  uint64_t due = screencastStartUs_ + wait;
+  if (nowUs < due) return due;
+  ++frameLessStarts_;
+  screencastStartUs_ = nowUs;  // not again before the restart has had its time
+  auto self = shared_from_this();
+  Ordered([self] {
+    if (!self->screencasting_ || self->framesSinceStart_ > 0) return;
+    self->SendNow("Page.stopScreencast", json::object());
+    self->StartScreencastNow();
+  });
+  return nowUs + std::min(kFirstWaitUs << std::min(frameLessStarts_.load(), 3), kLongestWaitUs);
 }
 
 void Browser::WasResized() {
@@ -1107,6 +1148,9 @@ void Browser::HandleFrame(json params) {
   if (!buf) buf = std::make_shared<std::vector<uint8_t>>();
   int w = 0, h = 0;
   if (!DecodePngBgra(ps.png.data(), ps.png.size(), *buf, w, h, Engine::Get().Decoder())) return;
+  frameW_ = w;
+  frameH_ = h;
+  frameUs_ = MonotonicUs();
   RestartScreencastIfSizeStuck(w, h);
   std::vector<Rect> rects;
   if (ps.prev && ps.prevW == w && ps.prevH == h)

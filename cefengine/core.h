@@ -249,6 +249,9 @@ class Browser : public std::enable_shared_from_this<Browser> {
   // Main thread. Delivers the waiting paint if it is due; else returns when it is
   // (0: no paint waits).
   uint64_t DeliverPaint(uint64_t nowUs);
+  // Main thread. Starts the screencast again when no frame has come since it was
+  // started; returns when to look again (0: a frame came, nothing to watch).
+  uint64_t WatchScreencast(uint64_t nowUs);
   void Terminated(int status);
   void PopupTargetCreated(const std::string& targetId);
   struct PaintState;
@@ -270,6 +273,11 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::deque<std::function<void()>> held_;
   std::atomic<bool> screencasting_{false};
   std::atomic<int> framesSinceStart_{0};  // screencast frames since the last start
+  std::atomic<uint64_t> screencastStartUs_{0};  // when the screencast was last started
+  std::atomic<int> frameLessStarts_{0};  // starts in a row that brought no frame
+  // The size of the last screencast frame and when it came (paint thread).
+  std::atomic<int> frameW_{0}, frameH_{0};
+  std::atomic<uint64_t> frameUs_{0};
   // Whether the screencast was restarted once because its frames kept another size
   // than the view's; cleared by every view size change.
   std::atomic<bool> sizeRestarted_{false};

@@ -225,6 +225,20 @@ TEST(CefEngineBrowser, WaitingPaintIsDeliveredByTheMainLoopAlone) {
   EXPECT_FALSE(g_client->paintOffMain.load());
 }
 
+// Still pages loaded one after another each bring a paint of their own colour,
+// however soon after the previous one they come.
+TEST(CefEngineBrowser, StillPagesLoadedOneAfterAnotherEachPaint) {
+  for (int i = 0; i < 12; ++i) {
+    const uint32_t rgb = 0x102030u * uint32_t(i + 1) & 0xFFFFFFu;
+    char html[96];
+    std::snprintf(html, sizeof html, "<body style='background:#%06x'>still</body>", unsigned(rgb));
+    const std::string path = "/still" + std::to_string(i);
+    g_server->Serve(path, html);
+    Api::Load(g_server->Url(path));
+    EXPECT_TRUE(WaitPixel(300, 200, 0xFF000000u | rgb, 8000)) << path;
+  }
+}
+
 TEST(CefEngineBrowser, UnchangedResizeGivesNoPaintAndANewSizeDoes) {
   LoadAndWait("/static", "<body style='background:#123456'>still</body>");
   ASSERT_TRUE(WaitPixel(5, 5, 0xFF123456));

@@ -64,13 +64,11 @@ TEST(HostileEngine, KilledChromiumIsStartedAgainAndTheParentSeesOnlyAPause) {
 }
 
 // A parent that sets the size and loads a page at once, as soon as the channels
-// open, should get frames of that size without asking twice: a still page and a
-// moving one. Disabled: a still page loaded right after an early size change can
-// get no frames at all (the screencast is restarted only once frames come), which
-// a clean run showed; the other tests ask for the size again meanwhile.
+// open, gets frames of that size without asking twice: a still page and a moving
+// one.
 class HostileStart : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(HostileStart, DISABLED_SizeAndPageRightAfterStartGiveFramesOfThatSize) {
+TEST_P(HostileStart, SizeAndPageRightAfterStartGiveFramesOfThatSize) {
   probe::TChromiumHost host(kHost, "start" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   ASSERT_TRUE(host.Parent().WaitChannels(20000));
   host.SendSize(640, 480);  // a first size the parent changes its mind about
@@ -78,6 +76,18 @@ TEST_P(HostileStart, DISABLED_SizeAndPageRightAfterStartGiveFramesOfThatSize) {
   host.Load(GetParam());
   EXPECT_TRUE(host.Parent().WaitFor([&] {
     return host.Parent().FLastW == 333 && host.Parent().FLastH == 222;
+  }, 15000)) << host.Parent().Frames() << " frames, the last " << host.Parent().LastSize().first
+             << " x " << host.Parent().LastSize().second;
+}
+
+// A view larger than the one the screencast started with, asked before its first frame.
+TEST_P(HostileStart, LargerSizeRightAfterStartGivesFramesOfThatSize) {
+  probe::TChromiumHost host(kHost, "large" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  ASSERT_TRUE(host.Parent().WaitChannels(20000));
+  host.SendSize(1280, 720);
+  host.Load(GetParam());
+  EXPECT_TRUE(host.Parent().WaitFor([&] {
+    return host.Parent().FLastW == 1280 && host.Parent().FLastH == 720;
   }, 15000)) << host.Parent().Frames() << " frames, the last " << host.Parent().LastSize().first
              << " x " << host.Parent().LastSize().second;
 }
