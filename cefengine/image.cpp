@@ -9,6 +9,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace cefeng {
 
 bool Base64Decode(std::string_view in, std::vector<uint8_t>& out) {
@@ -83,6 +87,77 @@ inline uint8_t Paeth(int a, int b, int c) {
   return static_cast<uint8_t>(c);
 }
 
+// The up filter, the one the browser's frames use on nearly every row: 16 bytes at
+// a time with SSE2 (part of every x86-64), the tail byte by byte.
+void UnfilterUp(uint8_t* __restrict row, const uint8_t* __restrict prior, size_t len) {
+  size_t i = 0;
+#if defined(__x86_64__)
+  for (; i + 16 <= len; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prior + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(a, b));
+  }
+#endif
+  for (; i < len; ++i) row[i] = uint8_t(row[i] + prior[i]);
+}
+
+#if defined(__x86_64__)
+// Four pixels per byte shuffle, RGB or RGBA to BGRA; returns how many pixels were
+// done. A 16-byte load of RGB reads 4 bytes past the 12 it uses, so it runs only
+// while at least two more pixels follow in the row.
+__attribute__((target("ssse3"))) uint32_t ToBgraShuffle(const uint8_t* src, uint8_t* dst,
+                                                        uint32_t width, int bpp) {
+  uint32_t x = 0;
+  if (bpp == 4) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+    for (; x + 4 <= width; x += 4, src += 16, dst += 16) {
+      const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(px, order));
+    }
+  } else {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i opaque = _mm_set1_epi32(int32_t(0xFF000000u));
+    for (; x + 6 <= width; x += 4, src += 12, dst += 16) {
+      const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                       _mm_or_si128(_mm_shuffle_epi8(px, order), opaque));
+    }
+  }
+  return x;
+}
+
+bool CpuHasShuffle() {
+  __builtin_cpu_init();  // static initialisers may run before the compiler's own
+  return __builtin_cpu_supports("ssse3");
+}
+const bool kHasShuffle = CpuHasShuffle();
+#endif
+
+// One unfiltered row of RGB or RGBA to BGRA.
+void RowToBgra(const uint8_t* __restrict row, uint8_t* __restrict dst, uint32_t width, int bpp) {
+  uint32_t x = 0;
+#if defined(__x86_64__)
+  if (kHasShuffle) x = ToBgraShuffle(row, dst, width, bpp);
+#endif
+  row += size_t(x) * bpp;
+  dst += size_t(x) * 4;
+  if (bpp == 4) {
+    for (; x < width; ++x, row += 4, dst += 4) {
+      dst[0] = row[2];
+      dst[1] = row[1];
+      dst[2] = row[0];
+      dst[3] = row[3];
+    }
+  } else {
+    for (; x < width; ++x, row += 3, dst += 4) {
+      dst[0] = row[2];
+      dst[1] = row[1];
+      dst[2] = row[0];
+      dst[3] = 255;
+    }
+  }
+}
+
 // Undoes one row's filter in place; prior is the previous unfiltered row (or zeros).
 bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t len, int bpp) {
   switch (filter) {
@@ -92,7 +167,7 @@ bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t len, in
       for (size_t i = bpp; i < len; ++i) row[i] = uint8_t(row[i] + row[i - bpp]);
       return true;
     case 2:
-      for (size_t i = 0; i < len; ++i) row[i] = uint8_t(row[i] + prior[i]);
+      UnfilterUp(row, prior, len);
       return true;
     case 3:
       for (size_t i = 0; i < len; ++i) {
@@ -178,23 +253,8 @@ bool DecodeDeflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out, 
     uint8_t* line = raw.data() + y * (stride + 1);
     uint8_t* row = line + 1;
     if (!Unfilter(line[0], row, prior, stride, bpp)) return false;
-    uint8_t* dst = out.data() + size_t(y) * w * 4;
-    if (bpp == 4) {
-      for (uint32_t x = 0; x < w; ++x, row += 4, dst += 4) {
-        dst[0] = row[2];
-        dst[1] = row[1];
-        dst[2] = row[0];
-        dst[3] = row[3];
-      }
-    } else {
-      for (uint32_t x = 0; x < w; ++x, row += 3, dst += 4) {
-        dst[0] = row[2];
-        dst[1] = row[1];
-        dst[2] = row[0];
-        dst[3] = 255;
-      }
-    }
-    prior = line + 1;
+    RowToBgra(row, out.data() + size_t(y) * w * 4, w, bpp);
+    prior = row;
   }
   width = static_cast<int>(w);
   height = static_cast<int>(h);
