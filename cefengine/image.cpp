@@ -49,6 +49,8 @@ bool Base64Decode(std::string_view in, std::vector<uint8_t>& out) {
 
 namespace {
 
+constexpr size_t kMaxInflateRatio = 1032;
+
 uint32_t BigEndian32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -65,7 +67,8 @@ bool DecodeSpng(const uint8_t* data, size_t size, std::vector<uint8_t>& out, int
   size_t outSize = 0;
   if (spng_set_png_buffer(ctx, data, size) == 0 && spng_get_ihdr(ctx, &ihdr) == 0 &&
       spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &outSize) == 0 &&
-      outSize == size_t(ihdr.width) * ihdr.height * 4) {
+      outSize == size_t(ihdr.width) * ihdr.height * 4 &&
+      outSize / 32 / kMaxInflateRatio <= size) {  // 1-bit pixels at deflate's best ratio
     out.resize(outSize);
     if (spng_decode_image(ctx, out.data(), outSize, SPNG_FMT_RGBA8, 0) == 0) {
       uint8_t* p = out.data();
@@ -231,6 +234,9 @@ bool DecodeDeflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out, 
   if (!haveHeader || idat.empty()) return false;
   size_t stride = size_t(w) * bpp;
   size_t rawSize = (stride + 1) * h;
+  // Deflate expands at most 1032 to 1: a header that claims more than the data can
+  // hold is refused before its buffer is allocated.
+  if (rawSize / kMaxInflateRatio > idat.size()) return false;
   thread_local std::vector<uint8_t> raw;
   raw.resize(rawSize);
   struct FreeDecompressor {

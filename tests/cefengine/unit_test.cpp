@@ -112,6 +112,11 @@ TEST(CefEngineImage, DamagedPngIsRejectedNotCrashed) {
   std::vector<uint8_t> huge = png;
   huge[16] = 0x7f;
   EXPECT_FALSE(DecodePngBgra(huge.data(), huge.size(), out, w, h, PngDecoder::Deflate));
+  // So is one within the side limit whose data could never fill it.
+  huge = png;
+  for (int at : {16, 20}) std::memcpy(&huge[at], "\x00\x00\x40\x00", 4);
+  for (PngDecoder d : {PngDecoder::Spng, PngDecoder::Deflate})
+    EXPECT_FALSE(DecodePngBgra(huge.data(), huge.size(), out, w, h, d));
 }
 
 TEST(CefEngineImage, Base64) {
