@@ -714,9 +714,7 @@ void Browser::RestartScreencastIfSizeStuck(int frameW, int frameH) {
   if (framesSinceStart_ < kFramesBeforeRestart || sizeRestarted_) return;
   auto self = shared_from_this();
   Ordered([self] {
-    if (!self->screencasting_ || self->sizeRestarted_.exchange(true)) return;
-    self->SendNow("Page.stopScreencast", json::object());
-    self->StartScreencastNow();
+    if (self->screencasting_ && !self->sizeRestarted_.exchange(true)) self->RestartScreencastNow();
   });
 }
 
@@ -731,33 +729,34 @@ void Browser::RestartScreencastIfSizeStuck(int frameW, int frameH) {
 // last frame has another size than the view and a second has passed without one,
 // the screencast is started again once for that view size.
 uint64_t Browser::WatchScreencast(uint64_t nowUs) {
-  constexpr uint64_t kFirstWaitUs = 1000000, kLongestWaitUs = 8000000;
-  if (!alive_ || !screencasting_) return 0;
+  static constexpr uint64_t kFirstWaitUs = 1000000, kLongestWaitUs = 8000000;
+  // A restart of Chromium starts the screencast itself.
+  if (!alive_ || !screencasting_ || Engine::Get().Restarting()) return 0;
+  auto self = shared_from_this();
   if (framesSinceStart_ > 0) {
     frameLessStarts_ = 0;
     if (sizeRestarted_ || (frameW_ == width_ && frameH_ == height_)) return 0;
     uint64_t due = frameUs_ + kFirstWaitUs;
     if (nowUs < due) return due;
-    auto self = shared_from_this();
     Ordered([self] {
-      if (!self->screencasting_ || self->sizeRestarted_.exchange(true)) return;
-      self->SendNow("Page.stopScreencast", json::object());
-      self->StartScreencastNow();
+      if (self->screencasting_ && !self->sizeRestarted_.exchange(true)) self->RestartScreencastNow();
     });
     return nowUs + kFirstWaitUs;
   }
-  uint64_t wait = std::min(kFirstWaitUs << std::min(frameLessStarts_.load(), 3), kLongestWaitUs);
-  uint64_t due = screencastStartUs_ + wait;
+  auto wait = [this] { return std::min(kFirstWaitUs << std::min(frameLessStarts_.load(), 3), kLongestWaitUs); };
+  uint64_t due = screencastStartUs_ + wait();
   if (nowUs < due) return due;
   ++frameLessStarts_;
   screencastStartUs_ = nowUs;  // not again before the restart has had its time
-  auto self = shared_from_this();
   Ordered([self] {
-    if (!self->screencasting_ || self->framesSinceStart_ > 0) return;
-    self->SendNow("Page.stopScreencast", json::object());
-    self->StartScreencastNow();
+    if (self->screencasting_ && self->framesSinceStart_ == 0) self->RestartScreencastNow();
   });
-  return nowUs + std::min(kFirstWaitUs << std::min(frameLessStarts_.load(), 3), kLongestWaitUs);
+  return nowUs + wait();
+}
+
+void Browser::RestartScreencastNow() {
+  SendNow("Page.stopScreencast", json::object());
+  StartScreencastNow();
 }
 
 void Browser::WasResized() {

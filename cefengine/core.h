@@ -250,7 +250,8 @@ class Browser : public std::enable_shared_from_this<Browser> {
   // (0: no paint waits).
   uint64_t DeliverPaint(uint64_t nowUs);
   // Main thread. Starts the screencast again when no frame has come since it was
-  // started; returns when to look again (0: a frame came, nothing to watch).
+  // started, or when a still page's last frame kept another size than the view;
+  // returns when to look again (0: nothing to watch).
   uint64_t WatchScreencast(uint64_t nowUs);
   void Terminated(int status);
   void PopupTargetCreated(const std::string& targetId);
@@ -265,6 +266,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   void ApplyViewSizeNow(int w, int h);
   void StartScreencast();
   void StartScreencastNow();
+  void RestartScreencastNow();  // stop, then start at the view size
   void SendNow(const std::string& method, json params);
   void Ordered(std::function<void()> fn);
   Rect AskViewRect();
