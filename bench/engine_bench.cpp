@@ -158,78 +158,6 @@ TPngAnatomy Anatomy(const std::vector<uint8_t>& png, int rounds) {
   return a;
 }
 
-// The same decoding as the engine's own decoder with the row loops written so that the
-// compiler can vectorise them (no aliasing between rows, whole rows per filter type):
-// a measure of what the engine's decoder could gain.
-#if defined(__GNUC__) && !defined(__clang__)
-#define PV7_BENCH_O3 __attribute__((optimize("O3")))
-#else
-#define PV7_BENCH_O3
-#endif
-PV7_BENCH_O3 bool PrototypeDecode(const std::vector<uint8_t>& png, std::vector<uint8_t>& out) {
-  thread_local std::vector<uint8_t> idat, raw;
-  thread_local libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
-  idat.clear();
-  size_t pos = 8;
-  uint32_t w = 0, h = 0;
-  int bpp = 0;
-  while (pos + 12 <= png.size()) {
-    uint32_t len = Be32(&png[pos]);
-    if (len > png.size() - pos - 12) return false;
-    const uint8_t* type = &png[pos + 4];
-    const uint8_t* body = &png[pos + 8];
-    if (!memcmp(type, "IHDR", 4)) {
-      w = Be32(body);
-      h = Be32(body + 4);
-      bpp = body[9] == 6 ? 4 : 3;
-    } else if (!memcmp(type, "IDAT", 4)) {
-      idat.insert(idat.end(), body, body + len);
-    }
-    pos += 12 + size_t(len);
-  }
-  if (!w || !h || w > 16384 || h > 16384) return false;
-  const size_t stride = size_t(w) * bpp;
-  raw.resize((stride + 1) * h);
-  size_t actual = 0;
-  if (libdeflate_zlib_decompress(dec, idat.data(), idat.size(), raw.data(), raw.size(), &actual) !=
-      LIBDEFLATE_SUCCESS)
-    return false;
-  out.resize(size_t(w) * h * 4);
-  for (uint32_t y = 0; y < h; ++y) {
-    uint8_t* __restrict row = raw.data() + y * (stride + 1) + 1;
-    const uint8_t* __restrict prior = y ? row - (stride + 1) : nullptr;
-    switch (row[-1]) {
-      case 0: break;
-      case 1:
-        for (size_t i = bpp; i < stride; ++i) row[i] = uint8_t(row[i] + row[i - bpp]);
-        break;
-      case 2:
-        if (prior)
-          for (size_t i = 0; i < stride; ++i) row[i] = uint8_t(row[i] + prior[i]);
-        break;
-      default:
-        return false;  // the frames measured here use none, sub and up only
-    }
-    uint8_t* __restrict dst = out.data() + size_t(y) * w * 4;
-    if (bpp == 3) {
-      for (uint32_t x = 0; x < w; ++x) {
-        dst[4 * x] = row[3 * x + 2];
-        dst[4 * x + 1] = row[3 * x + 1];
-        dst[4 * x + 2] = row[3 * x];
-        dst[4 * x + 3] = 255;
-      }
-    } else {
-      for (uint32_t x = 0; x < w; ++x) {
-        uint32_t v;
-        memcpy(&v, row + 4 * x, 4);
-        v = (v & 0xFF00FF00u) | (v & 0xFFu) << 16 | (v >> 16 & 0xFFu);
-        memcpy(dst + 4 * x, &v, 4);
-      }
-    }
-  }
-  return true;
-}
-
 // One click to the first paint showing it, pumping every stepMs; -1 when none came.
 double OursClick(Counter& c, Browser& cb, int stepMs) {
   uint32_t before = c.pixel;
@@ -323,19 +251,15 @@ int main() {
   }
   double memcpyUs = double(ThreadCpuUs() - m0) / copies + 1e-9;
 
-  // PNG decoding of a real frame: own inflate with libdeflate against libspng, the
-  // inflate step alone, and the vectorisable prototype.
-  std::vector<uint8_t> out, proto;
+  // PNG decoding of a real frame: own inflate with libdeflate against libspng, and the
+  // inflate step alone.
+  std::vector<uint8_t> out;
   int w, h;
   uint64_t t0 = ThreadCpuUs();
   for (int i = 0; i < 20; ++i) DecodePngBgra(png.data(), png.size(), out, w, h, PngDecoder::Spng);
   uint64_t t1 = ThreadCpuUs();
   for (int i = 0; i < 20; ++i) DecodePngBgra(png.data(), png.size(), out, w, h, PngDecoder::Deflate);
   uint64_t t2 = ThreadCpuUs();
-  bool protoOk = true;
-  for (int i = 0; i < 20; ++i) protoOk = PrototypeDecode(png, proto) && protoOk;
-  double protoUs = double(ThreadCpuUs() - t2) / 20;
-  protoOk = protoOk && proto == out;
   TPngAnatomy anatomy = Anatomy(png, 20);
   // The reader thread's share: parsing the frame's message, and the base64 step.
   const std::string message = "{\"method\":\"Page.screencastFrame\",\"sessionId\":\"S\",\"params\":{\"data\":\"" +
@@ -426,8 +350,6 @@ int main() {
          (t1 - t0) / 20000.0, (t2 - t1) / 20000.0, anatomy.inflateUs / 1000.0, diffUs / 1000.0, bands / 20);
   printf("frame message %zu bytes: json parse=%.2f ms, base64=%.2f ms\n", parsedSize / 20, parseUs / 1000.0,
          base64Us / 1000.0);
-  printf("decode prototype=%.1f ms (%s)\n", protoUs / 1000.0,
-         protoOk ? "same pixels" : "not comparable: other filters or different pixels");
   printf("row filters none=%d sub=%d up=%d average=%d paeth=%d\n", anatomy.filters[0], anatomy.filters[1],
          anatomy.filters[2], anatomy.filters[3], anatomy.filters[4]);
   printf("click latency ours=%.1f ms (%zu/%d), with a 1 ms pump=%.1f ms (%zu/%d), direct=%.1f ms (%zu/%d)\n",
@@ -438,7 +360,6 @@ int main() {
   printf("ratio fps ours-1ms-pump/direct=%.3f\n", cappedDirect > 0 ? ours1Fps / cappedDirect : 0);
   printf("ratio paintcost ours/memcpy=%.3f\n", cpuPerPaint / memcpyUs);
   printf("ratio decode deflate/spng=%.3f\n", t1 > t0 ? double(t2 - t1) / double(t1 - t0) : 0);
-  if (protoOk) printf("ratio decode prototype/deflate=%.3f\n", t2 > t1 ? protoUs * 20 / double(t2 - t1) : 0);
   printf("ratio clicklatency ours/direct=%.3f\n",
          Median(directLat) > 0 ? Median(oursLat) / Median(directLat) : 0);
   printf("ratio clicklatency ours-1ms-pump/direct=%.3f\n",
