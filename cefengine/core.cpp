@@ -732,13 +732,12 @@ uint64_t Browser::WatchScreencast(uint64_t nowUs) {
   static constexpr uint64_t kFirstWaitUs = 1000000, kLongestWaitUs = 8000000;
   // A restart of Chromium starts the screencast itself.
   if (!alive_ || !screencasting_ || Engine::Get().Restarting()) return 0;
-  auto self = shared_from_this();
   if (framesSinceStart_ > 0) {
     frameLessStarts_ = 0;
     if (sizeRestarted_ || (frameW_ == width_ && frameH_ == height_)) return 0;
     uint64_t due = frameUs_ + kFirstWaitUs;
     if (nowUs < due) return due;
-    Ordered([self] {
+    Ordered([self = shared_from_this()] {
       if (self->screencasting_ && !self->sizeRestarted_.exchange(true)) self->RestartScreencastNow();
     });
     return nowUs + kFirstWaitUs;
@@ -748,7 +747,7 @@ uint64_t Browser::WatchScreencast(uint64_t nowUs) {
   if (nowUs < due) return due;
   ++frameLessStarts_;
   screencastStartUs_ = nowUs;  // not again before the restart has had its time
-  Ordered([self] {
+  Ordered([self = shared_from_this()] {
     if (self->screencasting_ && self->framesSinceStart_ == 0) self->RestartScreencastNow();
   });
   return nowUs + wait();

@@ -68,16 +68,22 @@ TEST(HostileEngine, KilledChromiumIsStartedAgainAndTheParentSeesOnlyAPause) {
 // one.
 class HostileStart : public ::testing::TestWithParam<const char*> {};
 
+// Waits up to 15 s for a frame of w x h.
+::testing::AssertionResult FramesOfSize(probe::TChromiumHost& host, int w, int h) {
+  if (host.Parent().WaitFor([&] { return host.Parent().FLastW == w && host.Parent().FLastH == h; }, 15000))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << host.Parent().Frames() << " frames, the last "
+                                       << host.Parent().LastSize().first << " x "
+                                       << host.Parent().LastSize().second;
+}
+
 TEST_P(HostileStart, SizeAndPageRightAfterStartGiveFramesOfThatSize) {
   probe::TChromiumHost host(kHost, "start" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   ASSERT_TRUE(host.Parent().WaitChannels(20000));
   host.SendSize(640, 480);  // a first size the parent changes its mind about
   host.SendSize(333, 222);
   host.Load(GetParam());
-  EXPECT_TRUE(host.Parent().WaitFor([&] {
-    return host.Parent().FLastW == 333 && host.Parent().FLastH == 222;
-  }, 15000)) << host.Parent().Frames() << " frames, the last " << host.Parent().LastSize().first
-             << " x " << host.Parent().LastSize().second;
+  EXPECT_TRUE(FramesOfSize(host, 333, 222));
 }
 
 // A view larger than the one the screencast started with, asked before its first frame.
@@ -86,10 +92,7 @@ TEST_P(HostileStart, LargerSizeRightAfterStartGivesFramesOfThatSize) {
   ASSERT_TRUE(host.Parent().WaitChannels(20000));
   host.SendSize(1280, 720);
   host.Load(GetParam());
-  EXPECT_TRUE(host.Parent().WaitFor([&] {
-    return host.Parent().FLastW == 1280 && host.Parent().FLastH == 720;
-  }, 15000)) << host.Parent().Frames() << " frames, the last " << host.Parent().LastSize().first
-             << " x " << host.Parent().LastSize().second;
+  EXPECT_TRUE(FramesOfSize(host, 1280, 720));
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, HostileStart,
