@@ -320,8 +320,8 @@ void Engine::OnEvent(json& msg) {
   if (!b) return;
   std::weak_ptr<Browser> w = b;
   if (method == "Page.screencastFrame") {
-    paint_->Post([w, p = std::move(params)]() mutable {
-      if (auto b = w.lock()) b->HandleFrame(std::move(p));
+    paint_->Post([w, p = std::move(params), arrived = b->FrameArrived()]() mutable {
+      if (auto b = w.lock()) b->HandleFrame(std::move(p), arrived);
     });
   } else if (method == "Fetch.requestPaused" && IsBridgeRequest(params)) {
     // The library's own address: answered by the browser's render helper, never by
@@ -696,12 +696,32 @@ void Browser::StartScreencast() {
 
 void Browser::StartScreencastNow() {
   screencasting_ = true;
+  uint64_t gen = ++startGen_;
   framesSinceStart_ = 0;
   screencastStartUs_ = MonotonicUs();
-  SendNow("Page.startScreencast", {{"format", "png"},
-                                {"everyNthFrame", 1},
-                                {"maxWidth", width_.load()},
-                                {"maxHeight", height_.load()}});
+  std::shared_ptr<DevToolsPipe> pipe = Engine::Get().Pipe();
+  if (!pipe || !alive_) return;
+  // Refused or not, the answer ends the frames of any earlier start: what comes
+  // after it is the screencast that now runs.
+  json params = {{"format", "png"},
+                 {"everyNthFrame", 1},
+                 {"maxWidth", width_.load()},
+                 {"maxHeight", height_.load()}};
+  pipe->Send("Page.startScreencast", std::move(params), SessionId(),
+             [w = weak_from_this(), gen](const json&, const std::string&) {
+               auto b = w.lock();
+               if (!b || b->startGen_ != gen) return;
+               b->framesSinceStart_ = 0;
+               b->answeredGen_ = gen;
+             });
+}
+
+uint64_t Browser::FrameArrived() {
+  if (answeredGen_ != startGen_) return 0;
+  uint64_t now = MonotonicUs();
+  lastArrivalUs_ = now;
+  ++framesSinceStart_;
+  return now;
 }
 
 // A screencast started again before its first frame can keep the size limit of the
@@ -734,8 +754,11 @@ uint64_t Browser::WatchScreencast(uint64_t nowUs) {
   if (!alive_ || !screencasting_ || Engine::Get().Restarting()) return 0;
   if (framesSinceStart_ > 0) {
     frameLessStarts_ = 0;
-    if (sizeRestarted_ || (frameW_ == width_ && frameH_ == height_)) return 0;
-    uint64_t due = frameUs_ + kFirstWaitUs;
+    if (sizeRestarted_) return 0;
+    uint64_t arrived = lastArrivalUs_;
+    if (frameUs_ != arrived) return std::max(nowUs, arrived) + kFirstWaitUs;  // still decoding
+    if (frameW_ == width_ && frameH_ == height_) return 0;
+    uint64_t due = arrived + kFirstWaitUs;
     if (nowUs < due) return due;
     Ordered([self = shared_from_this()] {
       if (self->screencasting_ && !self->sizeRestarted_.exchange(true)) self->RestartScreencastNow();
@@ -1114,9 +1137,8 @@ void Browser::HandleEvent(const std::string& method, json& params) {
   }
 }
 
-void Browser::HandleFrame(json params) {
+void Browser::HandleFrame(json params, uint64_t arrivedUs) {
   PaintState& ps = *paint_;
-  ++framesSinceStart_;
   int ackId = JsonInt(params, "sessionId");
   bool ackNow;
   {
@@ -1146,10 +1168,12 @@ void Browser::HandleFrame(json params) {
   if (!buf) buf = std::make_shared<std::vector<uint8_t>>();
   int w = 0, h = 0;
   if (!DecodePngBgra(ps.png.data(), ps.png.size(), *buf, w, h, Engine::Get().Decoder())) return;
-  frameW_ = w;
-  frameH_ = h;
-  frameUs_ = MonotonicUs();
-  RestartScreencastIfSizeStuck(w, h);
+  if (arrivedUs) {
+    frameW_ = w;
+    frameH_ = h;
+    frameUs_ = arrivedUs;
+    RestartScreencastIfSizeStuck(w, h);
+  }
   std::vector<Rect> rects;
   if (ps.prev && ps.prevW == w && ps.prevH == h)
     rects = DiffFrames(ps.prev->data(), buf->data(), w, h);

@@ -245,7 +245,10 @@ class Browser : public std::enable_shared_from_this<Browser> {
 
   // Engine internals.
   void HandleEvent(const std::string& method, json& params);
-  void HandleFrame(json params);  // paint thread
+  // Reader thread, in pipe order: counts a frame of the current screencast start and
+  // returns when it came (0: a frame of a screencast already stopped).
+  uint64_t FrameArrived();
+  void HandleFrame(json params, uint64_t arrivedUs);  // paint thread
   // Main thread. Delivers the waiting paint if it is due; else returns when it is
   // (0: no paint waits).
   uint64_t DeliverPaint(uint64_t nowUs);
@@ -274,10 +277,17 @@ class Browser : public std::enable_shared_from_this<Browser> {
   int barriers_ = 0;
   std::deque<std::function<void()>> held_;
   std::atomic<bool> screencasting_{false};
+  // Frames of the current start only: a start counts as begun once Chromium has
+  // answered it, so frames of the stopped screencast that were still on the way are
+  // not taken for frames of the new one (reader thread counts; reply resets).
   std::atomic<int> framesSinceStart_{0};  // screencast frames since the last start
+  std::atomic<uint64_t> startGen_{0};  // bumped by every start
+  std::atomic<uint64_t> answeredGen_{0};  // the last start Chromium has answered
+  std::atomic<uint64_t> lastArrivalUs_{0};  // when the last counted frame came
   std::atomic<uint64_t> screencastStartUs_{0};  // when the screencast was last started
   std::atomic<int> frameLessStarts_{0};  // starts in a row that brought no frame
-  // The size of the last screencast frame and when it came (paint thread).
+  // The size of the last decoded frame of the current start and when it came (paint
+  // thread); frameUs_ lags lastArrivalUs_ while that frame is still being decoded.
   std::atomic<int> frameW_{0}, frameH_{0};
   std::atomic<uint64_t> frameUs_{0};
   // Whether the screencast was restarted once because its frames kept another size
