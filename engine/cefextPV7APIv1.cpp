@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/stream.h"
 #include "engine/cefintrk.h"
 #include "engine/cefload.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
-#include "xml/stream.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "cefapi/cef_capi.h"
 #include "engine/cefbase.h"
-#include "host/channel.h"
+#include "platform/channelclient.h"
 
 // The read time-out of one exchange on the INTF channel.
 inline constexpr int kIntfReadTimeoutMs = 5000;

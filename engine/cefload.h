@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/exception.h"
 #include "cefapi/cef_capi.h"
-#include "xml/exception.h"
 
 // Raised by the engine runtime ("Invalid CEF Library version", ...).
 class ECefException : public Exception {

@@ -16,7 +16,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "xml/exception.h"
+#include "base/exception.h"
 
 namespace platform::gui {
 

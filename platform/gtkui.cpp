@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/exception.h"
 #include "platform/codepage.h"
-#include "xml/exception.h"
 
 namespace platform::gui {
 namespace {

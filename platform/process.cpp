@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-#include "xml/exception.h"
+#include "base/exception.h"
 
 namespace platform {
 

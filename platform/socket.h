@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "xml/exception.h"
+#include "base/exception.h"
 
 namespace platform {
 

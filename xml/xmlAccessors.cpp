@@ -56,8 +56,6 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
 
 bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -122,32 +120,6 @@ double ParseDateTimeText(std::string_view text) {
   double time = double(f[3] * 3600 + f[4] * 60 + f[5]) / 86400.0;
   // Before the epoch the fraction counts away from zero, as the date-time type has it.
   return days >= 0 ? days + time : days - time;
-}
-
-std::string Base64DecodeText(std::string_view text) {
-  std::string s;
-  s.reserve(text.size());
-  for (char c : text)
-    if (static_cast<unsigned char>(c) > 32) s.push_back(c);
-  const size_t n = s.size();
-  if (n < 4) return {};
-  size_t len = (n + 3) / 4 * 3;
-  if (s[n - 1] == '=') len -= (s[n - 2] == '=') ? 2 : 1;
-  auto val = [](char c) -> uint32_t {
-    const char* p = c ? std::strchr(kAlphabet, c) : nullptr;
-    return p ? uint32_t(p - kAlphabet) : 0;
-  };
-  std::string out;
-  out.reserve(len + 3);
-  for (size_t i = 0; i < n; i += 4) {
-    uint32_t q = 0;
-    for (size_t k = 0; k < 4; ++k) q = (q << 6) | (i + k < n ? val(s[i + k]) : 0);
-    out.push_back(char(q >> 16));
-    out.push_back(char(q >> 8));
-    out.push_back(char(q));
-  }
-  out.resize(len);
-  return out;
 }
 
 // ---------------------------------------------------------------------------

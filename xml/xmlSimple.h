@@ -30,8 +30,9 @@
 #include <utility>
 #include <vector>
 
-#include "xml/exception.h"
-#include "xml/stream.h"
+#include "base/base64.h"
+#include "base/exception.h"
+#include "base/stream.h"
 
 // ---------------------------------------------------------------------------
 // Counted references
@@ -163,7 +164,6 @@ std::string FormatValue(const TXmlVariant& v);
 // 1.50000000000000E+0000; Inf, -Inf, Nan.
 std::string FloatToXmlText(double v);
 std::string DateTimeToXmlText(double days);
-std::string Base64Encode(std::string_view bytes);
 // Decimal with optional sign, or hexadecimal with a leading "$"; EConvertError otherwise.
 int64_t XmlStrToInt64(std::string_view text);
 int32_t XmlStrToInt(std::string_view text);

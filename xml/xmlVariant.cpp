@@ -197,31 +197,6 @@ std::string DateTimeToXmlText(double days) {
   return buf;
 }
 
-std::string Base64Encode(std::string_view bytes) {
-  static const char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 |
-                 uint8_t(bytes[i + 2]);
-    out += kChars[n >> 18];
-    out += kChars[(n >> 12) & 63];
-    out += kChars[(n >> 6) & 63];
-    out += kChars[n & 63];
-  }
-  if (i < bytes.size()) {
-    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-    out += kChars[n >> 18];
-    out += kChars[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kChars[(n >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 std::string FormatValue(const TXmlVariant& v) {
   switch (v.Type()) {
     case varNull: return "{{null}}";

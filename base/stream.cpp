@@ -1,11 +1,11 @@
-#include "xml/stream.h"
+#include "base/stream.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "xml/exception.h"
+#include "base/exception.h"
 
 int64_t TStream::GetSize() {
   int64_t pos = Seek(0, TSeekOrigin::soCurrent);
