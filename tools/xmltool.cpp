@@ -52,8 +52,13 @@ std::string Quote(std::string_view s) {
 void DumpAttrs(const TXmlNode& node, std::string& out) {
   for (int i = 0; i < node.GetAttrCount(); ++i) {
     const TXmlAttrData& a = node.GetAttr(i);
-    out += " " + TXmlNameTable::GetName(a.name) + "=" + std::to_string(node.GetAttrType(a.name)) + ":" +
-           Quote(a.value.ToText());
+    // Piece by piece: GCC 12 at -O3 misreads " " + a temporary as an overlapping copy.
+    out += ' ';
+    out += TXmlNameTable::GetName(a.name);
+    out += '=';
+    out += std::to_string(node.GetAttrType(a.name));
+    out += ':';
+    out += Quote(a.value.ToText());
   }
 }
 
