@@ -104,7 +104,10 @@ KeyNames NamesForVirtualKey(int vk, bool shift) {
     return {std::string(1, c), std::string("Digit") + static_cast<char>(vk)};
   }
   if (vk >= 0x70 && vk <= 0x7B) {
-    std::string f = "F" + std::to_string(vk - 0x70 + 1);
+    // Appended rather than "F" + to_string(...): GCC 12 at -O3 misreads the
+    // insert at the front of a temporary as an overlapping copy.
+    std::string f(1, 'F');
+    f += std::to_string(vk - 0x70 + 1);
     return {f, f};
   }
   if (vk >= 0x60 && vk <= 0x69) {

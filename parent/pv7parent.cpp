@@ -9,8 +9,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +34,7 @@ const char kUsage[] =
     "  --show               start the host with -showSelf=1 (its test window)\n"
     "  --timeout S          seconds to wait for the host to end (default 30)\n"
     "  --keep               do not send <Destroy/> after the commands\n"
+    "  --version            print the version and end\n"
     "commands, sent on ACTN in the order given:\n"
     "  --size WxH           <WindowSize>\n"
     "  --url URL            <LoadWEBURL> (with the --headers given before it)\n"
@@ -39,7 +42,7 @@ const char kUsage[] =
     "  --click X,Y          <MouseClick>\n"
     "  --wheel X,Y,DX,DY    <MouseWheel>\n"
     "  --key TYPE,KEY[,MOD] <KeyPress> with TYPE KT_KEYDOWN, KT_KEYUP or KT_CHAR\n"
-    "  --type TEXT          one KT_CHAR <KeyPress> per character\n"
+    "  --type TEXT          one KT_CHAR <KeyPress> per UTF-16 unit of the UTF-8 TEXT\n"
     "  --js CODE            <JavaScript>\n"
     "  --xml DOCUMENT       any raw command document\n"
     "  --commands FILE      one command document per line (lines may be 'wait MS')\n"
@@ -53,7 +56,11 @@ const char kUsage[] =
     "  --reply-file FILE    answer every request with the file's bytes\n"
     "                       (default: <Reply>LENGTH</Reply>, LENGTH the request's length)\n"
     "\n"
-    "Exit status: 0 when the host ended with status 0, else non-zero.\n";
+    "Events go to standard output, errors and notes to standard error.\n"
+    "Exit status: 0 when the host connected and ended with status 0 (and the snapshot,\n"
+    "if asked for, was written); 1 on any other outcome; 2 for a bad command line.\n";
+
+const char kUsageHint[] = "usage: pv7parent [options]  (pv7parent --help lists them)\n";
 
 struct TStep {
   std::string document;  // empty: a pause
@@ -113,13 +120,55 @@ std::vector<int> Numbers(const std::string& text, size_t count, const char* opti
   return out;
 }
 
+int NumberIn(const std::string& text, int low, int high, const char* option) {
+  const int n = Numbers(text, 1, option)[0];
+  if (n < low || n > high)
+    throw Exception(std::string(option) + ": " + text + " is outside " + std::to_string(low) + "-" +
+                    std::to_string(high));
+  return n;
+}
+
+// The key types the host knows, also in the short forms DOWN, UP and CHAR.
 std::string KeyType(const std::string& t) {
   std::string u;
   for (char c : t) u += char(std::toupper(static_cast<unsigned char>(c)));
-  if (u == "DOWN" || u == "KEYDOWN") return "KT_KEYDOWN";
-  if (u == "UP" || u == "KEYUP") return "KT_KEYUP";
-  if (u == "CHAR") return "KT_CHAR";
-  return u;
+  if (u == "DOWN" || u == "KEYDOWN" || u == "KT_KEYDOWN") return "KT_KEYDOWN";
+  if (u == "UP" || u == "KEYUP" || u == "KT_KEYUP") return "KT_KEYUP";
+  if (u == "CHAR" || u == "KT_CHAR") return "KT_CHAR";
+  throw Exception("--key: unknown key type " + t + " (KT_KEYDOWN, KT_KEYUP or KT_CHAR)");
+}
+
+// UTF-8 text as UTF-16 units; raises on bytes that are not UTF-8.
+std::vector<char16_t> Utf16Units(const std::string& utf8, const char* option) {
+  std::vector<char16_t> out;
+  auto bad = [&] { return Exception(std::string(option) + ": the text is not UTF-8"); };
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2
+                      : lead >= 0xF0 && lead < 0xF5 ? 3 : -1;
+    if (extra < 0 || i + size_t(extra) >= utf8.size()) throw bad();
+    uint32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      const unsigned char c = static_cast<unsigned char>(utf8[i + size_t(k)]);
+      if ((c & 0xC0) != 0x80) throw bad();
+      cp = cp << 6 | (c & 0x3F);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) throw bad();
+    if (cp < 0x10000) {
+      out.push_back(char16_t(cp));
+    } else {
+      out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    }
+    i += size_t(extra) + 1;
+  }
+  return out;
+}
+
+std::string CharKey(int unit) {
+  return "<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" + std::to_string(unit) +
+         "\" modifiers=\"0\"/>";
 }
 
 std::string ReadFile(const std::string& path) {
@@ -136,15 +185,22 @@ void AddCommandsFile(TOptions& o, const std::string& path) {
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    if (line.rfind("wait ", 0) == 0)
-      o.steps.push_back({"", std::stoi(line.substr(5))});
+    if (line.rfind("wait", 0) == 0 && line.find('<') == std::string::npos)
+      o.steps.push_back({"", NumberIn(line.size() > 5 && line[4] == ' ' ? line.substr(5) : "",
+                                      0, 3600000, "--commands: wait")});
     else
       o.steps.push_back({line, 0});
   }
 }
 
+// The demo page beside the host: in the build folder beside pv7parent, once
+// installed in the host's own folder.
 std::string DemoPage() {
-  return "file://" + platform::ExecutableFolder() + "/demo/demo.html";
+  namespace fs = std::filesystem;
+  const fs::path here = platform::ExecutableFolder();
+  fs::path page = here / "demo/demo.html";
+  if (!fs::exists(page)) page = fs::weakly_canonical(here / "../lib/pv7host/demo/demo.html");
+  return "file://" + page.string();
 }
 
 void AddDemo(TOptions& o) {
@@ -158,9 +214,7 @@ void AddDemo(TOptions& o) {
       {"", 300},
       {"<MouseClick><MouseX>400</MouseX><MouseY>230</MouseY></MouseClick>", 0},
   };
-  for (char c : std::string("hello host"))
-    o.steps.push_back({"<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" +
-                           std::to_string(int(c)) + "\" modifiers=\"0\"/>", 0});
+  for (char c : std::string("hello host")) o.steps.push_back({CharKey(c), 0});
   o.steps.push_back({"", 300});
   o.steps.push_back({"<JavaScript>console.log('typed: ' + document.getElementById('name').value)"
                      "</JavaScript>", 0});
@@ -184,14 +238,17 @@ TOptions ParseOptions(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
+    } else if (a == "--version") {
+      std::fputs("pv7parent " PV7_VERSION "\n", stdout);
+      std::exit(0);
     } else if (a == "--host") {
       o.host = value();
     } else if (a == "--port") {
-      o.port = Numbers(value(), 1, "--port")[0];
+      o.port = NumberIn(value(), 1, 65535, "--port");
     } else if (a == "--show") {
       o.show = true;
     } else if (a == "--timeout") {
-      o.timeoutS = Numbers(value(), 1, "--timeout")[0];
+      o.timeoutS = NumberIn(value(), 1, 86400, "--timeout");
     } else if (a == "--keep") {
       o.keep = true;
     } else if (a == "--size") {
@@ -227,9 +284,7 @@ TOptions ParseOptions(int argc, char** argv) {
                          "\" sysChar=\"FALSE\" key=\"" + std::to_string(n[0]) +
                          "\" modifiers=\"" + std::to_string(n.size() > 1 ? n[1] : 0) + "\"/>", 0});
     } else if (a == "--type") {
-      for (unsigned char c : value())
-        o.steps.push_back({"<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" +
-                           std::to_string(int(c)) + "\" modifiers=\"0\"/>", 0});
+      for (char16_t unit : Utf16Units(value(), "--type")) o.steps.push_back({CharKey(unit), 0});
     } else if (a == "--js") {
       o.steps.push_back({Document("<JavaScript>" + Escape(value()) + "</JavaScript>"), 0});
     } else if (a == "--xml") {
@@ -237,9 +292,11 @@ TOptions ParseOptions(int argc, char** argv) {
     } else if (a == "--commands") {
       AddCommandsFile(o, value());
     } else if (a == "--wait") {
-      o.steps.push_back({"", Numbers(value(), 1, "--wait")[0]});
+      o.steps.push_back({"", NumberIn(value(), 0, 3600000, "--wait")});
     } else if (a == "--frames") {
       o.framesDir = value();
+      if (!std::filesystem::is_directory(o.framesDir))
+        throw Exception("--frames: " + o.framesDir + " is not a folder");
     } else if (a == "--snapshot") {
       o.snapshot = value();
     } else if (a == "--quiet-frames") {
@@ -308,12 +365,23 @@ class TParent {
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
   }
+  void PrintError(const std::string& line) {
+    std::lock_guard<std::mutex> guard(FPrintLock);
+    std::fputs(("pv7parent: " + line + "\n").c_str(), stderr);
+  }
   void AcceptLoop();
   void Serve(std::shared_ptr<platform::TcpSocket> socket);
   void ServeDraw(platform::TcpSocket& socket);
   void ServeIntf(platform::TcpSocket& socket);
   bool WaitForActn(int timeoutMs);
   void SendCommands();
+  platform::ChildProcess StartHost();
+  bool WaitForHostToConnect(platform::ChildProcess& host, std::optional<int>& status);
+  std::optional<int> AwaitHost(platform::ChildProcess& host, std::optional<int> status);
+  std::chrono::steady_clock::duration Elapsed() const;
+  void CloseConnections();
+  bool WriteSnapshot();
+  void PrintSummary(const std::optional<int>& status);
 
   TOptions FOptions;
   platform::TcpListener FListener;
@@ -329,6 +397,7 @@ class TParent {
   std::string FLastFrame;
   std::atomic<long> FFrames{0}, FConsole{0}, FBridge{0};
   std::chrono::steady_clock::time_point FFirstFrame, FLastFrameAt;
+  std::chrono::steady_clock::time_point FStart;  // set once by Run before any thread starts
 };
 
 void TParent::AcceptLoop() {
@@ -368,7 +437,7 @@ void TParent::Serve(std::shared_ptr<platform::TcpSocket> connection) {
       ++FConsole;
       Print("console " + tag.substr(4));
     } else {
-      Print("connection with unknown tag (" + std::to_string(tag.size()) + " bytes)");
+      PrintError("note: a connection with an unknown tag (" + std::to_string(tag.size()) + " bytes)");
     }
   } catch (const std::exception&) {
     // The connection ended; nothing more to do with it.
@@ -444,49 +513,50 @@ void TParent::SendCommands() {
   }
 }
 
-int TParent::Run() {
+// Starts the host as the leader of a process group of its own, so that the end of
+// the run can end whatever the host started as well.
+platform::ChildProcess TParent::StartHost() {
   std::vector<std::string> args = {"-drawPort=" + std::to_string(FListener.Port()),
                                    "-parentID=" + std::to_string(platform::GetCurrentProcessId()),
                                    FOptions.show ? "-showSelf=1" : "-showSelf=0"};
-  Print("listening on 127.0.0.1:" + std::to_string(FListener.Port()));
-  platform::ChildProcess host = platform::ChildProcess::Start(FOptions.host, args);
+  platform::ChildProcess host = platform::ChildProcess::StartGroupLeader(FOptions.host, args);
   Print("host started: " + FOptions.host + " (pid " + std::to_string(host.Pid()) + ")");
-  std::thread acceptor([this] { AcceptLoop(); });
-  auto start = std::chrono::steady_clock::now();
-  const int timeoutMs = FOptions.timeoutS * 1000;
-  int exitCode = 0;
-  std::optional<int> status;
-  bool haveActn = false;  // read under FLock by WaitForActn
-  // Wait for ACTN, or for the host to end first (e.g. it could not start).
+  return host;
+}
+
+// Waits for the host's ACTN connection, or for the host to end first (it could not
+// start, or ended before it connected); true when ACTN is there.
+bool TParent::WaitForHostToConnect(platform::ChildProcess& host, std::optional<int>& status) {
   for (;;) {
-    if ((haveActn = WaitForActn(50))) break;
-    if ((status = host.Wait(0))) break;
-    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs)) break;
+    if (WaitForActn(50)) return true;
+    if ((status = host.Wait(0))) return false;
+    if (Elapsed() > std::chrono::seconds(FOptions.timeoutS)) return false;
   }
-  if (!status && haveActn) {
-    try {
-      SendCommands();
-    } catch (const std::exception& e) {
-      Print(std::string("error: sending commands failed: ") + e.what());
-    }
+}
+
+std::chrono::steady_clock::duration TParent::Elapsed() const {
+  return std::chrono::steady_clock::now() - FStart;
+}
+
+// The host's exit status once it ended by itself within the time-out; nothing when
+// it had to be killed. Its whole process group is ended either way.
+std::optional<int> TParent::AwaitHost(platform::ChildProcess& host, std::optional<int> status) {
+  if (!status) {
+    const auto left = std::chrono::seconds(FOptions.timeoutS) - Elapsed();
+    status = host.Wait(int(std::max<long long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(left).count(), 0)));
   }
   if (!status) {
-    auto left = timeoutMs - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - start).count();
-    status = host.Wait(int(std::max<long long>(left, 0)));
-  }
-  if (!status) {
-    Print("error: time-out: the host did not end within " + std::to_string(FOptions.timeoutS) + " s; killing it");
-    host.Kill();
+    PrintError("error: time-out: the host did not end within " + std::to_string(FOptions.timeoutS) +
+               " s; killing it");
+    host.KillGroup();
     host.Wait(-1);
-    exitCode = 2;
-  } else {
-    Print("host exited with status " + std::to_string(*status));
-    if (!haveActn && *status == 0) Print("note: the host ended without opening its channels");
-    exitCode = *status == 0 ? 0 : 1;
   }
-  FStop = true;
-  acceptor.join();
+  host.KillGroup();
+  return status;
+}
+
+void TParent::CloseConnections() {
   {
     std::lock_guard<std::mutex> guard(FLock);
     for (const auto& connection : FOpen) connection->Shutdown();
@@ -497,32 +567,84 @@ int TParent::Run() {
     threads.swap(FThreads);
   }
   for (std::thread& t : threads) t.join();
-  if (!FOptions.snapshot.empty()) {
-    if (FLastFrame.empty())
-      Print("no frame to write to " + FOptions.snapshot);
-    else if (WritePng(FLastFrame, FOptions.snapshot))
-      Print("snapshot written to " + FOptions.snapshot);
-    else
-      Print("error: could not write " + FOptions.snapshot);
+}
+
+bool TParent::WriteSnapshot() {
+  if (FOptions.snapshot.empty()) return true;
+  if (FLastFrame.empty()) {
+    PrintError("error: no frame arrived to write to " + FOptions.snapshot);
+    return false;
   }
+  if (!WritePng(FLastFrame, FOptions.snapshot)) {
+    PrintError("error: could not write " + FOptions.snapshot);
+    return false;
+  }
+  Print("snapshot written to " + FOptions.snapshot);
+  return true;
+}
+
+void TParent::PrintSummary(const std::optional<int>& status) {
   double seconds = std::chrono::duration<double>(FLastFrameAt - FFirstFrame).count();
   char fps[32];
   std::snprintf(fps, sizeof(fps), "%.1f", FFrames > 1 && seconds > 0 ? (FFrames - 1) / seconds : 0.0);
   Print("summary: frames=" + std::to_string(FFrames) + " fps=" + fps +
         " console=" + std::to_string(FConsole) + " bridge=" + std::to_string(FBridge) +
         " status=" + (status ? std::to_string(*status) : std::string("none")));
-  return exitCode;
+}
+
+int TParent::Run() {
+  FStart = std::chrono::steady_clock::now();
+  Print("listening on 127.0.0.1:" + std::to_string(FListener.Port()));
+  std::optional<platform::ChildProcess> host;
+  try {
+    host.emplace(StartHost());
+  } catch (const std::exception& e) {
+    PrintError(std::string("error: the host could not be started: ") + e.what());
+    return 1;
+  }
+  std::thread acceptor([this] { AcceptLoop(); });
+  std::optional<int> status;
+  const bool connected = WaitForHostToConnect(*host, status);
+  bool ok = connected;
+  if (connected && !status) {
+    try {
+      SendCommands();
+    } catch (const std::exception& e) {
+      PrintError(std::string("error: sending commands failed: ") + e.what());
+      ok = false;
+    }
+  }
+  status = AwaitHost(*host, status);
+  if (status) {
+    Print("host exited with status " + std::to_string(*status));
+    ok = ok && *status == 0;
+  } else {
+    ok = false;
+  }
+  if (!connected) PrintError("error: the host never opened its channels");
+  FStop = true;
+  acceptor.join();
+  CloseConnections();
+  ok = WriteSnapshot() && ok;
+  PrintSummary(status);
+  return ok ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::optional<TOptions> options;
   try {
-    TOptions options = ParseOptions(argc, argv);
-    TParent parent(std::move(options));
+    options.emplace(ParseOptions(argc, argv));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pv7parent: %s\n%s", e.what(), kUsageHint);
+    return 2;
+  }
+  try {
+    TParent parent(std::move(*options));
     return parent.Run();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "pv7parent: %s\n", e.what());
-    return 2;
+    std::fprintf(stderr, "pv7parent: error: %s\n", e.what());
+    return 1;
   }
 }

@@ -62,6 +62,16 @@ bool ProcessHandle::WaitEnded(int timeoutMs) const {
 
 ChildProcess ChildProcess::Start(const std::string& path, const std::vector<std::string>& args,
                                  const std::string& workingDir) {
+  return ChildProcess(Fork(path, args, workingDir, false));
+}
+
+ChildProcess ChildProcess::StartGroupLeader(const std::string& path,
+                                            const std::vector<std::string>& args) {
+  return ChildProcess(Fork(path, args, {}, true), true);
+}
+
+int ChildProcess::Fork(const std::string& path, const std::vector<std::string>& args,
+                       const std::string& workingDir, bool newGroup) {
   if (::access(path.c_str(), X_OK) != 0)
     throw Exception("Cannot run \"" + path + "\": " + std::strerror(errno));
   std::vector<char*> argv;
@@ -71,15 +81,18 @@ ChildProcess ChildProcess::Start(const std::string& path, const std::vector<std:
   pid_t pid = ::fork();
   if (pid < 0) throw Exception(std::string("fork: ") + std::strerror(errno));
   if (pid == 0) {
+    if (newGroup) ::setpgid(0, 0);
     if (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0) ::_exit(127);
     ::execv(path.c_str(), argv.data());
     ::_exit(127);
   }
-  return ChildProcess(int(pid));
+  // Also in the parent, so the group exists before Start returns (no race with KillGroup).
+  if (newGroup) ::setpgid(pid, pid);
+  return int(pid);
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : FPid(other.FPid), FStatus(other.FStatus) {
+    : FPid(other.FPid), FGroupLeader(other.FGroupLeader), FStatus(other.FStatus) {
   other.FPid = -1;
 }
 
@@ -108,6 +121,10 @@ std::optional<int> ChildProcess::Wait(int timeoutMs) {
 
 void ChildProcess::Kill(int signal) {
   if (FPid > 0 && !FStatus) ::kill(FPid, signal);
+}
+
+void ChildProcess::KillGroup(int signal) {
+  if (FPid > 0 && FGroupLeader) ::kill(-FPid, signal);
 }
 
 bool ChildProcess::Running() { return FPid > 0 && !Wait(0); }

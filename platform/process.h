@@ -43,6 +43,9 @@ class ChildProcess {
   // cannot be started (the executable missing or not runnable).
   static ChildProcess Start(const std::string& path, const std::vector<std::string>& args,
                             const std::string& workingDir = {});
+  // As Start, with the child leading a new process group of its own, so that it and
+  // every process it starts can be ended together (KillGroup).
+  static ChildProcess StartGroupLeader(const std::string& path, const std::vector<std::string>& args);
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -53,11 +56,17 @@ class ChildProcess {
   // nothing when still running after timeoutMs (-1: wait without limit).
   std::optional<int> Wait(int timeoutMs);
   void Kill(int signal = 9);
+  // Sends the signal to the child's process group (StartGroupLeader), which may
+  // outlive the child itself; nothing happens when the group has no member left.
+  void KillGroup(int signal = 9);
   bool Running();
 
  private:
-  explicit ChildProcess(int pid) : FPid(pid) {}
+  explicit ChildProcess(int pid, bool groupLeader = false) : FPid(pid), FGroupLeader(groupLeader) {}
+  static int Fork(const std::string& path, const std::vector<std::string>& args,
+                  const std::string& workingDir, bool newGroup);
   int FPid = -1;
+  bool FGroupLeader = false;
   std::optional<int> FStatus;
 };
 

@@ -13,5 +13,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nlohmann-json3-dev libspng-dev libdeflate-dev \
   xvfb xauth xdotool x11-utils \
   clang libclang-rt-14-dev \
-  libxml2-dev libpugixml-dev \
+  libxml2-dev libpugixml-dev python3 \
   fonts-dejavu-core

@@ -7,7 +7,7 @@ jobs=${JOBS:-2}
 
 run_build() {  # dir, extra cmake arguments...
   local dir=$1; shift
-  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake -S . -B "$dir" -DPV7_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
 }
@@ -22,7 +22,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 tsan_programs=(commands_tests host_tests hostproc_tests host_e2e_tests hoste2e_tests
                hostile_draw_tests security_tests cefengine_unit_tests cefengine_browser_tests
                cefengine_process_tests cefengine_osr_tests bridge_host_tests)
-cmake -S . -B build-tsan -DPV7_SANITIZE=thread -DPV7_BENCH=OFF >/dev/null
+cmake -S . -B build-tsan -DPV7_WERROR=ON -DPV7_SANITIZE=thread -DPV7_BENCH=OFF >/dev/null
 available=$(cmake --build build-tsan --target help | sed -n 's/^\.\.\. \([^ ]*\).*/\1/p')
 targets=()
 for t in "${tsan_programs[@]}"; do

@@ -19,6 +19,7 @@ const char kUsage[] =
     "  tobin [--options N] [FILE]           load, then write the binary form to standard output\n"
     "                                       (options bit 0: strings as UTF-16)\n"
     "  --help                               this text\n"
+    "  --version                            the version\n"
     "\n"
     "dump lines: element NAME NAME=TYPE:\"VALUE\"..., text TYPE:\"TEXT\", cdata \"TEXT\",\n"
     "comment \"TEXT\", pi TARGET \"DATA\" NAME=TYPE:\"VALUE\"...; two spaces of indent per\n"
@@ -51,8 +52,13 @@ std::string Quote(std::string_view s) {
 void DumpAttrs(const TXmlNode& node, std::string& out) {
   for (int i = 0; i < node.GetAttrCount(); ++i) {
     const TXmlAttrData& a = node.GetAttr(i);
-    out += " " + TXmlNameTable::GetName(a.name) + "=" + std::to_string(node.GetAttrType(a.name)) + ":" +
-           Quote(a.value.ToText());
+    // Piece by piece: GCC 12 at -O3 misreads " " + a temporary as an overlapping copy.
+    out += ' ';
+    out += TXmlNameTable::GetName(a.name);
+    out += '=';
+    out += std::to_string(node.GetAttrType(a.name));
+    out += ':';
+    out += Quote(a.value.ToText());
   }
 }
 
@@ -82,16 +88,7 @@ void Dump(const TXmlNode& node, int depth, std::string& out) {
 }
 
 IXmlDocument Load(const std::string& file, bool preserve) {
-  std::string bytes;
-  if (file.empty() || file == "-") {
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), stdin)) > 0) bytes.append(buf, n);
-  } else {
-    TFileStream in(file, TFileMode::fmOpenRead);
-    bytes.resize(size_t(in.GetSize()));
-    in.ReadBuffer(bytes.data(), int64_t(bytes.size()));
-  }
+  const std::string bytes = ReadToolInput(file);
   TStringStream stream(bytes);
   IXmlDocument doc = new TXmlDocument();
   doc->SetPreserveWhiteSpace(preserve);
@@ -99,18 +96,23 @@ IXmlDocument Load(const std::string& file, bool preserve) {
   return doc;
 }
 
+void WriteOut(const void* data, size_t size) {
+  if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0)
+    throw Exception("Cannot write the output");
+}
+
 // Each subcommand works on the loaded document and writes its result to
 // standard output. Further subcommands (such as a binary conversion) go here.
 void Cat(TXmlDocument& doc) {
   TMemoryStream out;
   doc.SaveToStream(out);
-  std::fwrite(out.Memory(), 1, size_t(out.GetSize()), stdout);
+  WriteOut(out.Memory(), size_t(out.GetSize()));
 }
 
 void DumpTree(TXmlDocument& doc) {
   std::string out;
   Dump(doc, 0, out);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  WriteOut(out.data(), out.size());
 }
 
 struct TCommand {
@@ -127,6 +129,10 @@ int Run(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::fputs("xmltool " PV7_VERSION "\n", stdout);
+    return 0;
   }
   if (!std::strcmp(argv[1], "tobin")) return RunToBin(argc - 1, argv + 1);
   const TCommand* command = nullptr;
@@ -154,6 +160,9 @@ int Run(int argc, char** argv) {
     const std::string& m = e.Message();
     std::fwrite(m.data(), 1, m.size(), stderr);
     std::fputc('\n', stderr);
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "xmltool: %s\n", e.what());
     return 1;
   }
 }

@@ -3,25 +3,35 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "xml/xmlSimple.h"
 
-namespace {
-
-std::string ReadAll(const std::string& file) {
+std::string ReadToolInput(const std::string& file) {
   std::string bytes;
   if (file.empty() || file == "-") {
     char buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof(buf), stdin)) > 0) bytes.append(buf, n);
+    if (std::ferror(stdin)) throw Exception("Cannot read the standard input");
     return bytes;
   }
-  TFileStream in(file, TFileMode::fmOpenRead);
-  bytes.resize(size_t(in.GetSize()));
-  in.ReadBuffer(bytes.data(), int64_t(bytes.size()));
+  // A folder opens like a file but has no bytes to read: say so instead.
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec))
+    throw Exception("Cannot read \"" + file + "\": it is a folder");
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw Exception("Cannot open file \"" + file + "\". " + std::strerror(errno));
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) throw Exception("Cannot read file \"" + file + "\". " + std::strerror(errno));
   return bytes;
 }
+
+namespace {
 
 // The options word: decimal, or hexadecimal with 0x; 0 to 4294967295.
 bool ParseOptions(const char* text, uint32_t& value) {
@@ -60,7 +70,7 @@ int RunToBin(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
   }
   try {
-    const std::string bytes = ReadAll(file);
+    const std::string bytes = ReadToolInput(file);
     TStringStream in(bytes);
     IXmlDocument doc = new TXmlDocument();
     doc->LoadFromStream(in);
@@ -72,8 +82,8 @@ int RunToBin(int argc, char** argv, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "tobin: cannot write the output\n");
       return 1;
     }
-  } catch (const Exception& e) {
-    std::fprintf(err, "%s\n", e.Message().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(err, "%s\n", e.what());
     return 1;
   }
   return 0;

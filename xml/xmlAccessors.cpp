@@ -42,7 +42,7 @@ bool IsValidName(std::string_view s) {
   return true;
 }
 
-[[noreturn]] void NotSupported() { throw Exception("This feature is not supported by SimpleXML"); }
+[[noreturn]] void NotSupported() { throw Exception("This feature is not supported by xmlSimple"); }
 
 // Days since 1899-12-30 of a proleptic Gregorian date.
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {

@@ -127,8 +127,8 @@ class TXmlSource {
     }
   }
 
-  // After "&": the character of an entity or character reference.
-  char ReadReference(std::string& nameBuffer) {
+  // After "&": appends the character of an entity or character reference to `out`.
+  void ReadReference(std::string& nameBuffer, std::string& out) {
     Advance();
     if (FEof) Fail("\"#\" or XML entity symbol name expected");
     if (FCur == '#') {
@@ -141,32 +141,66 @@ class TXmlSource {
         for (; !FEof; Advance()) {
           int d = HexDigit(FCur);
           if (d < 0) break;
-          code = code * 16 + uint32_t(d);
+          code = AddDigit(code, 16, d);
           any = true;
         }
         if (!any) Fail("Hexadecimal number expected");
       } else {
         for (; !FEof && FCur >= '0' && FCur <= '9'; Advance()) {
-          code = code * 10 + uint32_t(FCur - '0');
+          code = AddDigit(code, 10, FCur - '0');
           any = true;
         }
         if (!any) Fail("Number expected");
       }
       ExpectChar(';');
-      return char(code & 0xFF);
+      AppendCodePoint(code, out);
+      return;
     }
     nameBuffer.clear();
     ReadName(nameBuffer);
     ExpectChar(';');
-    if (nameBuffer == "amp") return '&';
-    if (nameBuffer == "quot") return '"';
-    if (nameBuffer == "lt") return '<';
-    if (nameBuffer == "gt") return '>';
-    if (nameBuffer == "apos") return '\'';
-    Fail("Unknown XML entity symbol name \"" + nameBuffer + "\" found");
+    if (nameBuffer == "amp") out.push_back('&');
+    else if (nameBuffer == "quot") out.push_back('"');
+    else if (nameBuffer == "lt") out.push_back('<');
+    else if (nameBuffer == "gt") out.push_back('>');
+    else if (nameBuffer == "apos") out.push_back('\'');
+    else Fail("Unknown XML entity symbol name \"" + nameBuffer + "\" found");
   }
 
  private:
+  // A reference's number, held at one past the last Unicode code point once it is
+  // larger (it then names no character).
+  static uint32_t AddDigit(uint32_t code, uint32_t base, int digit) {
+    constexpr uint32_t kBeyond = 0x110000;
+    code = code * base + uint32_t(digit);
+    return code > kBeyond ? kBeyond : code;
+  }
+
+  // The Unicode character `code` in the ANSI code page; a character the page cannot
+  // hold becomes its default character, and so does a number that names no
+  // character (0, a lone surrogate, beyond U+10FFFF), which would otherwise end the
+  // text at a zero byte.
+  static void AppendCodePoint(uint32_t code, std::string& out) {
+    if (code > 0 && code < 0x80) {
+      out.push_back(char(code));
+      return;
+    }
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+      out.push_back(platform::kDefaultChar);
+      return;
+    }
+    std::u16string wide;
+    if (code < 0x10000) {
+      wide.push_back(char16_t(code));
+    } else {
+      wide.push_back(char16_t(0xD800 + ((code - 0x10000) >> 10)));
+      wide.push_back(char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    }
+    const std::string ansi = platform::WideToAnsi(wide);
+    if (ansi.empty() || ansi.find('\0') != std::string::npos) out.push_back(platform::kDefaultChar);
+    else out += ansi;
+  }
+
   static int HexDigit(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -325,7 +359,7 @@ class TXmlParser {
   void ReadTextRun(TXmlNode& parent) {
     FText.clear();
     while (!FSrc.Eof() && FSrc.Cur() != '<') {
-      if (FSrc.Cur() == '&') FText.push_back(FSrc.ReadReference(FName));
+      if (FSrc.Cur() == '&') FSrc.ReadReference(FName, FText);
       FSrc.ReadRun(FText, [](unsigned char c) { return c == '<' || c == '&'; });
     }
     std::string_view text = FText;
@@ -390,7 +424,7 @@ class TXmlParser {
       if (c == static_cast<unsigned char>(quote)) break;
       if (c == '<') FSrc.Fail("Character \"<\" cannot be used in the values of attributes");
       if (c == '&') {
-        FValue.push_back(FSrc.ReadReference(FName));
+        FSrc.ReadReference(FName, FValue);
       } else {
         const unsigned char q = static_cast<unsigned char>(quote);
         FSrc.ReadRun(FValue, [q](unsigned char ch) { return ch == q || ch == '<' || ch == '&'; });
@@ -413,7 +447,7 @@ class TXmlParser {
       unsigned cp = platform::kUtf8CodePage;
       if (!encoding.empty()) {
         cp = CodePageByName(encoding);
-        if (cp == 0) throw Exception("Encoding \"" + encoding + "\" is not supported by SimpleXML");
+        if (cp == 0) throw Exception("Encoding \"" + encoding + "\" is not supported by xmlSimple");
       }
       FSrc.SetCodePage(cp);
     } else {
@@ -498,7 +532,7 @@ void TXmlDocument::LoadFromStream(TStream& stream) {
       const bool utf32le = bom[0] == 0xFF && bom[1] == 0xFE && bom[2] == 0 && bom[3] == 0;
       const bool utf16 = (bom[0] == 0xFF && bom[1] == 0xFE) || (bom[0] == 0xFE && bom[1] == 0xFF);
       if (utf32be || utf32le || utf16)
-        throw Exception("Unicode Encoding is not supported by SimpleXML");
+        throw Exception("Unicode Encoding is not supported by xmlSimple");
       if (bom[0] == 0xEF && bom[1] == 0xBB && bom[2] == 0xBF) stream.Seek(3, TSeekOrigin::soCurrent);
     }
   }

@@ -76,7 +76,29 @@ namespace {
 // did not resolve) is written as nothing.
 std::string_view NameText(TXmlNameId id) { return id ? std::string_view(*id) : std::string_view(); }
 
-void WriteEscaped(TXmlSaver& saver, std::string_view text) {
+// In an attribute value a reader turns a raw tab or line break into a space; written
+// as character references they load back unchanged.
+const char* AttrWhiteSpaceReference(char c) {
+  switch (c) {
+    case '\t': return "&#9;";
+    case '\n': return "&#10;";
+    case '\r': return "&#13;";
+    default: return nullptr;
+  }
+}
+
+std::string EscapeAttrText(std::string_view text) {
+  const std::string escaped = EscapeText(text);
+  std::string out;
+  out.reserve(escaped.size());
+  for (char c : escaped) {
+    if (const char* ref = AttrWhiteSpaceReference(c)) out += ref;
+    else out += c;
+  }
+  return out;
+}
+
+void WriteEscaped(TXmlSaver& saver, std::string_view text, bool attribute) {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const char* entity = nullptr;
@@ -85,7 +107,8 @@ void WriteEscaped(TXmlSaver& saver, std::string_view text) {
       case '&': entity = "&amp;"; break;
       case '<': entity = "&lt;"; break;
       case '>': entity = "&gt;"; break;
-      default: continue;
+      default:
+        if (!attribute || !(entity = AttrWhiteSpaceReference(text[i]))) continue;
     }
     if (i > start) saver.Write(text.substr(start, i - start));
     saver.Write(entity);
@@ -95,9 +118,9 @@ void WriteEscaped(TXmlSaver& saver, std::string_view text) {
 }
 
 // A value's text, escaped; strings are written without a copy.
-void WriteValue(TXmlSaver& saver, const TXmlVariant& value) {
-  if (value.Type() == varString) WriteEscaped(saver, value.AsStringRaw());
-  else WriteEscaped(saver, FormatValue(value));
+void WriteValue(TXmlSaver& saver, const TXmlVariant& value, bool attribute = false) {
+  if (value.Type() == varString) WriteEscaped(saver, value.AsStringRaw(), attribute);
+  else WriteEscaped(saver, FormatValue(value), attribute);
 }
 
 void WritePrefix(TXmlSaver& saver) {
@@ -114,7 +137,7 @@ void WriteAttrs(TXmlSaver& saver, const TXmlNode& node) {
     saver.Write(" ");
     saver.Write(NameText(a.name));
     saver.Write("=\"");
-    WriteValue(saver, a.value);
+    WriteValue(saver, a.value, true);
     saver.Write("\"");
   }
 }
@@ -160,7 +183,7 @@ void TXmlNode::AppendAttrXml(std::string& out) const {
     out += ' ';
     out += NameText(a.name);
     out += "=\"";
-    out += EscapeText(FormatValue(a.value));
+    out += EscapeAttrText(FormatValue(a.value));
     out += '"';
   }
 }
@@ -250,7 +273,7 @@ void TXmlDocument::SaveToStream(TStream& stream) const {
     std::string encoding = decl->ReadStringAttr(FNames->EncodingName(), "");
     if (!encoding.empty()) {
       cp = CodePageByName(encoding);
-      if (cp == 0) throw Exception("Encoding \"" + encoding + "\" is not supported by SimpleXML");
+      if (cp == 0) throw Exception("Encoding \"" + encoding + "\" is not supported by xmlSimple");
     }
   }
   TXmlStmSaver saver(stream, cp);

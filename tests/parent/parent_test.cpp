@@ -141,6 +141,59 @@ TEST(Parent, FailuresGiveANonZeroStatusAndAClearMessage) {
   }
 }
 
+TEST(Parent, BadOptionValuesAreRefusedWithStatus2) {
+  const std::string waitFile = std::string(PV7_TEST_DIR) + "/parent-bad-wait.txt";
+  std::ofstream(waitFile) << "<Destroy/>\nwait soon\n";
+  const std::vector<std::vector<std::string>> cases = {
+      {"--port", "0"},        {"--port", "65536"},   {"--port", "12a"},
+      {"--key", "KT_PRESS,65"}, {"--wait", "-1"},    {"--commands", waitFile},
+      {"--frames", "/nonexistent-folder"}, {"--type", "\xFF"}, {"--timeout", "0"},
+  };
+  for (const auto& args : cases) {
+    TParentRun run(args);
+    EXPECT_EQ(run.Finish(), 2) << args[0] << " " << args[1];
+    const std::string out = run.Output();
+    EXPECT_NE(out.find("pv7parent: " + args[0]), std::string::npos) << out;
+    EXPECT_NE(out.find("usage: pv7parent"), std::string::npos) << out;
+  }
+  std::remove(waitFile.c_str());
+}
+
+// A host that ends without ever connecting, leaving a child of its own behind:
+// the run fails and the host's whole process group is ended.
+TEST(Parent, AHostThatNeverConnectsFailsAndItsGroupIsEnded) {
+  const std::string script = std::string(PV7_TEST_DIR) + "/parent-lost-host.sh";
+  const std::string pidFile = script + ".pid";
+  std::remove(pidFile.c_str());
+  std::ofstream(script) << "#!/bin/sh\nsleep 60 &\necho $! > '" << pidFile << "'\nexit 0\n";
+  ChildProcess::Start("/bin/chmod", {"+x", script}).Wait(5000);
+  TParentRun run({"--host", script, "--timeout", "3"});
+  EXPECT_EQ(run.Finish(), 1) << run.Output();
+  EXPECT_NE(run.Output().find("error: the host never opened its channels"), std::string::npos)
+      << run.Output();
+  const int orphan = std::atoi(Slurp(pidFile).c_str());
+  ASSERT_GT(orphan, 0);
+  for (int i = 0; i < 100 && platform::ProcessAlive(orphan); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(platform::ProcessAlive(orphan));
+  std::remove(script.c_str());
+  std::remove(pidFile.c_str());
+}
+
+TEST(Parent, TypeSendsOneCharPerUtf16UnitAndASnapshotWithoutFramesFails) {
+  // "é" is one unit, "😀" two (a surrogate pair); the scripted engine paints nothing,
+  // so the snapshot cannot be written and the run fails although the host ended well.
+  TParentRun run({"--host", kHost, "--timeout", "10", "--type", "\xC3\xA9\xF0\x9F\x98\x80",
+                  "--snapshot", std::string(PV7_TEST_DIR) + "/parent-never.png"});
+  EXPECT_EQ(run.Finish(), 1) << run.Output();
+  const std::string out = run.Output();
+  for (const char* key : {"key=\"233\"", "key=\"55357\"", "key=\"56832\""})
+    EXPECT_NE(out.find(std::string("<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" ") + key),
+              std::string::npos) << key << "\n" << out;
+  EXPECT_NE(out.find("host exited with status 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("error: no frame arrived"), std::string::npos) << out;
+}
+
 TEST(Parent, ReportsTheHostsOwnNonZeroStatus) {
   // A host whose parent id names nothing it can watch still runs; a host that is
   // killed from outside ends with 128 + 9, which the parent passes on as a failure.

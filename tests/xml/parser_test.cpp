@@ -48,7 +48,7 @@ TEST(Parser, EmptyAndSimpleElements) {
 
 TEST(Parser, ReferencesAndEncodings) {
   EXPECT_EQ(Load("<a>1 &lt; 2 &amp; &quot;&apos;&gt;</a>")->DocumentElement()->GetText(), "1 < 2 & \"'>");
-  EXPECT_EQ(Load("<a>&#65;&#x42;&#x4a;&#321;</a>")->DocumentElement()->GetText(), "ABJA");  // low 8 bits
+  EXPECT_EQ(Load("<a>&#65;&#x42;&#x4a;&#321;</a>")->DocumentElement()->GetText(), "ABJ?");
   // A declaration without encoding switches to UTF-8.
   EXPECT_EQ(Load("<?xml version=\"1.0\"?><a>&#233;</a>")->DocumentElement()->GetText(), "\xE9");
   EXPECT_EQ(Load("<?xml version=\"1.0\"?><a>caf\xC3\xA9</a>")->DocumentElement()->GetText(), "caf\xE9");
@@ -61,6 +61,27 @@ TEST(Parser, ReferencesAndEncodings) {
                 ->DocumentElement()->GetText(),
             "\x80");  // the euro sign
   EXPECT_EQ(Load("<?xml version=\"1.0\"?><a>\xF0\x9F\x98\x80</a>")->DocumentElement()->GetText(), "?");
+}
+
+// A character reference names a Unicode character; it becomes that character in
+// the ANSI code page, or the page's default character, never a zero byte.
+TEST(Parser, CharacterReferencesKeepEveryCharacter) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"&#x20AC;", "\x80"},         // the euro sign
+      {"&#233;&#xE9;", "\xE9\xE9"},  // e acute, decimal and hexadecimal
+      {"&#x1F600;", "?"},            // beyond the page and beyond UTF-16's plane 0
+      {"&#x3B1;", "?"},              // Greek alpha: not in the page
+      {"&#0;", "?"},                 // no character at all
+      {"&#xD800;", "?"},             // a lone surrogate
+      {"&#99999999999999999999;", "?"},
+  };
+  for (const auto& [ref, text] : cases) {
+    const std::string src = std::string("<a k=\"") + ref + "\">x" + ref + "y</a>";
+    IXmlDocument doc = Load(src);
+    EXPECT_EQ(doc->DocumentElement()->GetText(), std::string("x") + text + "y") << ref;
+    EXPECT_EQ(doc->DocumentElement()->ReadStringAttr("k"), text) << ref;
+  }
+  EXPECT_EQ(Load("<a>&#x1F600;</a>")->GetXml(), "\r\n<a>?</a>");  // not <a/>
 }
 
 TEST(Parser, Utf8SequenceAcrossBlockBoundary) {
@@ -76,9 +97,9 @@ TEST(Parser, UnicodeMarksAreRefused) {
   using namespace std::string_literals;
   for (const std::string& s : {"\xFF\xFE<\0a\0/\0>\0"s, "\xFE\xFF\0<\0a\0/\0>"s, "\0\0\xFE\xFF<a/>"s,
                                "\xFF\xFE\0\0<a/>"s})
-    EXPECT_EQ(ErrorOf(s, true), "Unicode Encoding is not supported by SimpleXML");
+    EXPECT_EQ(ErrorOf(s, true), "Unicode Encoding is not supported by xmlSimple");
   EXPECT_EQ(ErrorOf("<?xml version=\"1.0\" encoding=\"EBCDIC\"?><a/>"),
-            "Encoding \"EBCDIC\" is not supported by SimpleXML");
+            "Encoding \"EBCDIC\" is not supported by xmlSimple");
 }
 
 TEST(Parser, ErrorMessagesWithPositions) {

@@ -55,6 +55,22 @@ TEST(Serializer, ValuesAndEscaping) {
   EXPECT_EQ(EscapeText("plain 'text'"), "plain 'text'");
 }
 
+// Raw tabs and line breaks in an attribute value would come back as spaces from a
+// conforming reader; references bring them back unchanged. Texts keep them raw.
+TEST(Serializer, AttributeWhiteSpaceIsWrittenAsReferences) {
+  IXmlDocument doc = new TXmlDocument();
+  doc->SetPreserveWhiteSpace(true);
+  IXmlElement e = doc->AppendElement("e");
+  e->WriteStringAttr("k", "a\tb\nc\r\nd");
+  e->AppendText("t\tu\nv");
+  const std::string expected = "<e k=\"a&#9;b&#10;c&#13;&#10;d\">t\tu\nv</e>";
+  EXPECT_EQ(Save(doc), expected);
+  EXPECT_EQ(doc->GetXml(), expected);
+  IXmlDocument back = new TXmlDocument();
+  back->LoadFromString(Save(doc));
+  EXPECT_EQ(back->DocumentElement()->ReadStringAttr("k"), "a\tb\nc\r\nd");
+}
+
 TEST(Serializer, CDATAIsSplitAroundItsTerminator) {
   IXmlDocument doc = new TXmlDocument();
   doc->SetPreserveWhiteSpace(true);
@@ -99,7 +115,7 @@ TEST(Serializer, OutputEncodings) {
     bad->SaveToStream(s);
     FAIL();
   } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "Encoding \"EBCDIC\" is not supported by SimpleXML");
+    EXPECT_EQ(e.Message(), "Encoding \"EBCDIC\" is not supported by xmlSimple");
   }
   EXPECT_EQ(s.GetSize(), 0);
 }

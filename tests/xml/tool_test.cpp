@@ -14,12 +14,17 @@ struct TResult {
   std::string out;
 };
 
+// Runs xmltool with the arguments and, unless `input` is empty, a file holding it.
 TResult RunTool(const std::string& args, const std::string& input) {
-  // One input file per test: CTest runs the tests of this program in parallel.
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string in = ::testing::TempDir() + "/xmltool_" + info->name() + ".xml";
-  std::ofstream(in, std::ios::binary) << input;
-  std::string cmd = std::string(PV7_BIN_DIR) + "/xmltool " + args + " " + in + " 2>&1";
+  std::string cmd = std::string(PV7_BIN_DIR) + "/xmltool " + args;
+  if (!input.empty()) {
+    // One input file per test: CTest runs the tests of this program in parallel.
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string in = ::testing::TempDir() + "/xmltool_" + info->name() + ".xml";
+    std::ofstream(in, std::ios::binary) << input;
+    cmd += " " + in;
+  }
+  cmd += " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   char buf[4096];
@@ -53,4 +58,15 @@ TEST(XmlTool, DumpPrintsTheTree) {
             "    text 256:\"x\\xE9\"\n"
             "  cdata \"d\"\n"
             "  pi p \" q\"\n");
+}
+
+TEST(XmlTool, FoldersAndMissingFilesAreErrors) {
+  for (const std::string command : {"cat", "dump", "tobin"}) {
+    TResult r = RunTool(command + " /tmp", "");
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_EQ(r.out, "Cannot read \"/tmp\": it is a folder\n") << command;
+    r = RunTool(command + " /nonexistent-file.xml", "");
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_EQ(r.out.rfind("Cannot open file \"/nonexistent-file.xml\".", 0), 0u) << r.out;
+  }
 }

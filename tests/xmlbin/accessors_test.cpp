@@ -139,9 +139,9 @@ TEST(Paths, SelectAndFullPath) {
   EXPECT_EQ(keep->CreateElement("z")->GetFullPath(), "");
   EXPECT_FALSE(a->SelectElement("q\\c"));
   EXPECT_FALSE(a->SelectElement("q"));
-  EXPECT_EQ(Message([&] { a->SelectElement("*"); }), "This feature is not supported by SimpleXML");
+  EXPECT_EQ(Message([&] { a->SelectElement("*"); }), "This feature is not supported by xmlSimple");
   EXPECT_EQ(Message([&] { a->SelectElements("b/c"); }),
-            "This feature is not supported by SimpleXML");
+            "This feature is not supported by xmlSimple");
 
   IXmlNodeList bs = a->SelectElements("b");
   ASSERT_EQ(bs->GetCount(), 2);
