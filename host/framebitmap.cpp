@@ -185,33 +185,6 @@ void ConvertRow(const uint8_t* src, uint8_t* dst, int32_t width) {
   }
 }
 
-// Rectangles of at least this many bytes are copied past the cache.
-constexpr size_t kStreamBytes = size_t(1) << 20;
-
-// memcpy with streaming stores for the 16-byte aligned middle (every x86-64
-// processor has them), so a large copy does not evict what the next steps read.
-void StreamCopy(uint8_t* dst, const uint8_t* src, size_t n) {
-#if defined(__x86_64__)
-  size_t head = (16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15;
-  head = std::min(head, n);
-  std::memcpy(dst, src, head);
-  size_t i = head;
-  for (; i + 16 <= n; i += 16)
-    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
-  std::memcpy(dst + i, src + i, n - i);
-#else
-  std::memcpy(dst, src, n);
-#endif
-}
-
-// Orders the streaming stores before whatever follows (the lock's release).
-void StreamFence() {
-#if defined(__x86_64__)
-  _mm_sfence();
-#endif
-}
-
 }  // namespace
 
 size_t BmpFileSize(int32_t width, int32_t height) {
@@ -277,21 +250,18 @@ void TBmpFrameEncoder::Invalidate(const TPixelRect& area) {
   FAreas.push_back(area);
 }
 
-bool TBmpFrameEncoder::Matches(const TFrameBitmap& bitmap) {
-  return !FAll && bitmap.Width() == FWidth && bitmap.Height() == FHeight &&
-         bitmap.Generation() == FGeneration &&
-         FStream.GetSize() == int64_t(BmpFileSize(FWidth, FHeight));
-}
-
 TMemoryStream& TBmpFrameEncoder::Encode(const TFrameBitmap& bitmap) {
   std::lock_guard<std::recursive_mutex> guard(bitmap.Lock());
-  if (Matches(bitmap)) {
-    EncodeAreas(bitmap);
-  } else {
+  const bool same = bitmap.Width() == FWidth && bitmap.Height() == FHeight &&
+                    bitmap.Generation() == FGeneration &&
+                    FStream.GetSize() == int64_t(BmpFileSize(FWidth, FHeight));
+  if (FAll || !same) {
     EncodeBmpToStream(bitmap, FStream);
     FWidth = bitmap.Width();
     FHeight = bitmap.Height();
     FGeneration = bitmap.Generation();
+  } else {
+    EncodeAreas(bitmap);
   }
   FAll = false;
   FAreas.clear();
@@ -305,36 +275,4 @@ void TBmpFrameEncoder::EncodeAreas(const TFrameBitmap& bitmap) {
     TPixelRect r = ClipRect(area, FWidth, FHeight, FWidth, FHeight);
     if (r.width > 0) ConvertArea(bitmap, r, out);
   }
-}
-
-void TBmpFrameEncoder::CopyDirtyRects(TFrameBitmap& view, const uint8_t* buffer, int32_t bufWidth,
-                                      int32_t bufHeight, int rectCount, const TPixelRect* rects) {
-  if (!buffer || rectCount <= 0 || !rects) return;
-  std::lock_guard<std::recursive_mutex> guard(view.Lock());
-  if (!Matches(view)) {
-    ::CopyDirtyRects(view, buffer, bufWidth, bufHeight, rectCount, rects);
-    for (int i = 0; i < rectCount; ++i) Invalidate(rects[i]);
-    return;
-  }
-  const int32_t w = view.Width(), h = view.Height();
-  const size_t rowSize = BmpRowSize(w);
-  auto* out = static_cast<uint8_t*>(FStream.Memory()) + 54;
-  bool streamed = false;
-  for (int i = 0; i < rectCount; ++i) {
-    const TPixelRect r = ClipRect(rects[i], w, h, bufWidth, bufHeight);
-    if (r.width == 0) continue;
-    const size_t rowBytes = size_t(r.width) * 4;
-    const bool stream = rowBytes * size_t(r.height) >= kStreamBytes;
-    streamed = streamed || stream;
-    for (int32_t row = r.y; row < r.y + r.height; ++row) {
-      const uint8_t* src = buffer + (size_t(row) * size_t(bufWidth) + size_t(r.x)) * 4;
-      uint8_t* dst = view.Pixels() + (size_t(row) * size_t(w) + size_t(r.x)) * 4;
-      if (stream)
-        StreamCopy(dst, src, rowBytes);
-      else
-        std::memcpy(dst, src, rowBytes);
-      ConvertRow(src, out + size_t(h - 1 - row) * rowSize + size_t(r.x) * 3, r.width);
-    }
-  }
-  if (streamed) StreamFence();
 }

@@ -80,14 +80,6 @@ class TBmpFrameEncoder {
   // Marks the whole bitmap as changed (for instance after frames were skipped).
   void InvalidateAll() { FAll = true; }
 
-  // CopyDirtyRects into `view`, converting each copied row into the BMP file in
-  // the same pass, while the paint's row is still in the cache; large copies go
-  // past the cache into the bitmap, which no one reads again this frame. When the
-  // file does not match the bitmap (a resize meanwhile, areas still to convert) it
-  // only copies and leaves the areas to Encode.
-  void CopyDirtyRects(TFrameBitmap& view, const uint8_t* buffer, int32_t bufWidth,
-                      int32_t bufHeight, int rectCount, const TPixelRect* rects);
-
   // Brings the BMP file up to date with the bitmap, under its lock, and returns the
   // stream that holds it, positioned at 0. The stream stays the encoder's: it is
   // valid until the next call.
@@ -96,8 +88,6 @@ class TBmpFrameEncoder {
  private:
   static constexpr size_t kMaxAreas = 64;  // beyond that one whole encoding is cheaper
 
-  // Whether the file is the bitmap's picture but for the areas marked.
-  bool Matches(const TFrameBitmap& bitmap);
   void EncodeAreas(const TFrameBitmap& bitmap);
 
   streamut::TMemoryStream FStream;

@@ -173,16 +173,11 @@ void TMainform::StoreDirtyRects(cef_paint_element_type_t kind, uint32_t count,
                                 int height) {
   static_assert(sizeof(cef_rect_t) == sizeof(TPixelRect));
   const auto* areas = reinterpret_cast<const TPixelRect*>(rects);
-  const auto* pixels = static_cast<const uint8_t*>(buffer);
-  if (kind == PET_POPUP) {
-    CopyDirtyRects(FPopupBitmap, pixels, width, height, int(count), areas);
-  } else if (FPublishing) {
-    // The frame's BMP is brought up to date in the same pass.
-    FFrameEncoder.CopyDirtyRects(FViewBitmap, pixels, width, height, int(count), areas);
-  } else {
-    CopyDirtyRects(FViewBitmap, pixels, width, height, int(count), areas);
-    for (uint32_t i = 0; areas && i < count; ++i) FFrameEncoder.Invalidate(areas[i]);
-  }
+  TFrameBitmap& target = kind == PET_POPUP ? FPopupBitmap : FViewBitmap;
+  CopyDirtyRects(target, static_cast<const uint8_t*>(buffer), width, height, int(count), areas);
+  if (kind == PET_POPUP || !rects) return;
+  // The encoder converts only what changed in the view.
+  for (uint32_t i = 0; i < count; ++i) FFrameEncoder.Invalidate(areas[i]);
 }
 
 void TMainform::ComposeView() {
@@ -196,8 +191,7 @@ void TMainform::ComposeView() {
 // Areas changed while no frame was published stay marked in the encoder, so the
 // next published frame is complete.
 void TMainform::PublishFrame() {
-  FPublishing = FDrawClient && FDrawClient->Connected();
-  if (!FPublishing) return;
+  if (!FDrawClient || !FDrawClient->Connected()) return;
   WriteMessage(FDrawClient->Socket(), FFrameEncoder.Encode(FViewBitmap));
 }
 

@@ -121,9 +121,6 @@ class TMainform : public ICommandTarget {
   std::unique_ptr<TChromiumOSR> FChromium;
   TCursor FCursor = TCursor::crArrow;  // main thread only
   TBmpFrameEncoder FFrameEncoder;  // main thread only: the view's BMP, kept between frames
-  // Main thread only: whether the last paint found DRAW connected, so that the next
-  // one converts its rectangles for the BMP while it copies them.
-  bool FPublishing = false;
   std::unique_ptr<IFormView> FView;  // main thread only; the test window when shown
 };
 

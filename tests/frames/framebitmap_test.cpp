@@ -175,15 +175,10 @@ TEST(BmpFrameEncoder, ChangedAreasGiveTheSameFileAsAWholeEncoding) {
   uint8_t tag = 11;
   for (int x = 0; x < 70; x += 7)
     for (int w = 1; x + w <= 70; w += 5, ++tag) {
-      // Marked for the encoding, or converted while copied.
       auto next = Pattern(70, 4, tag);
       TPixelRect area{x, 1, w, 2};
-      if (tag % 2) {
-        CopyDirtyRects(b, next.data(), 70, 4, 1, &area);
-        encoder.Invalidate(area);
-      } else {
-        encoder.CopyDirtyRects(b, next.data(), 70, 4, 1, &area);
-      }
+      CopyDirtyRects(b, next.data(), 70, 4, 1, &area);
+      encoder.Invalidate(area);
       ASSERT_EQ(Bytes(encoder.Encode(b)), Encode(b)) << x << " " << w;
     }
   // Areas hanging over the edges are clipped.
@@ -191,31 +186,6 @@ TEST(BmpFrameEncoder, ChangedAreasGiveTheSameFileAsAWholeEncoding) {
   CopyDirtyRects(b, last.data(), 70, 4, 1, &all);
   encoder.Invalidate({-5, -5, 100, 100});
   EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
-}
-
-TEST(BmpFrameEncoder, CopyWithConversionMatchesTheFreeCopy) {
-  // A paint of a million bytes and more (copied past the cache), one clipped to a
-  // narrower buffer, and copies while the file is out of date after a resize.
-  TFrameBitmap b, plain;
-  TBmpFrameEncoder encoder;
-  for (int side : {601, 700}) {
-    b.SetSize(side, 600);
-    plain.SetSize(side, 600);
-    for (uint8_t tag : {1, 2}) {
-      auto paint = Pattern(side, 600, tag);
-      TPixelRect rects[] = {{-3, 0, side + 9, 599}, {5, 590, 7, 40}};
-      encoder.CopyDirtyRects(b, paint.data(), side, 600, 2, rects);
-      CopyDirtyRects(plain, paint.data(), side, 600, 2, rects);
-      ASSERT_EQ(std::memcmp(b.Pixels(), plain.Pixels(), size_t(side) * 600 * 4), 0) << side;
-      ASSERT_EQ(Bytes(encoder.Encode(b)), Encode(b)) << side;
-    }
-    auto narrow = Pattern(300, 200, 9);
-    TPixelRect all{0, 0, side, 600};
-    encoder.CopyDirtyRects(b, narrow.data(), 300, 200, 1, &all);
-    CopyDirtyRects(plain, narrow.data(), 300, 200, 1, &all);
-    ASSERT_EQ(std::memcmp(b.Pixels(), plain.Pixels(), size_t(side) * 600 * 4), 0) << side;
-    ASSERT_EQ(Bytes(encoder.Encode(b)), Encode(b)) << side;
-  }
 }
 
 TEST(BmpFrameEncoder, ResizesAndUnmarkedOverflowEncodeEverything) {
