@@ -59,7 +59,8 @@ class TDirectClient {
     FProbeY = y;
   }
 
-  bool Start(int width, int height) {
+  // everyNth: Chromium sends every n-th frame of the page's own rate (1: all).
+  bool Start(int width, int height, int everyNth = 1) {
     using cefeng::json;
     FDir = cefeng::MakeTempDir("pv7-bench-direct-");
     std::string err;
@@ -81,15 +82,19 @@ class TDirectClient {
     FPipe->Call("Emulation.setDeviceMetricsOverride",
                 {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}},
                 FSession, nullptr, 10000);
-    std::string why;
-    if (!FPipe->Call("Page.startScreencast",
-                     {{"format", "png"}, {"everyNthFrame", 1}, {"maxWidth", width}, {"maxHeight", height}},
-                     FSession, nullptr, 10000, &why)) {
-      std::fprintf(stderr, "direct client: screencast: %s\n", why.c_str());
-      return false;
-    }
-    return true;
+    FWidth = width;
+    FHeight = height;
+    return StartScreencast(everyNth);
   }
+
+  // Starts the screencast again with another rate.
+  bool SetEveryNthFrame(int everyNth) {
+    FPipe->Call("Page.stopScreencast", cefeng::json::object(), FSession, nullptr, 10000);
+    return StartScreencast(everyNth);
+  }
+
+  // The Chromium browser process (its renderers and helpers are its descendants).
+  int Pid() const { return FChild.pid; }
 
   void Navigate(const std::string& url) {
     FPipe->Call("Page.navigate", {{"url", url}}, FSession, nullptr, 10000);
@@ -128,6 +133,13 @@ class TDirectClient {
       return 0;
     return FProbeUs;
   }
+  // Waits until the probe pixel is `rgb`; the time it became so, 0 on time-out.
+  uint64_t WaitProbeUs(long rgb, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(FLock);
+    if (!FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FProbe == rgb; }))
+      return 0;
+    return FProbeUs;
+  }
   bool WaitProbe(long rgb, int timeoutMs) {
     std::unique_lock<std::mutex> lock(FLock);
     return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FProbe == rgb; });
@@ -141,6 +153,20 @@ class TDirectClient {
   }
 
  private:
+  bool StartScreencast(int everyNth) {
+    std::string why;
+    if (!FPipe->Call("Page.startScreencast",
+                     {{"format", "png"},
+                      {"everyNthFrame", everyNth},
+                      {"maxWidth", FWidth},
+                      {"maxHeight", FHeight}},
+                     FSession, nullptr, 10000, &why)) {
+      std::fprintf(stderr, "direct client: screencast: %s\n", why.c_str());
+      return false;
+    }
+    return true;
+  }
+
   void OnMessage(cefeng::json& msg) {
     if (msg.value("method", "") != "Page.screencastFrame") return;
     cefeng::json& p = msg["params"];
@@ -176,6 +202,7 @@ class TDirectClient {
   cefeng::ChildProcess FChild;
   std::unique_ptr<cefeng::DevToolsPipe> FPipe;
   std::string FSession, FDir;
+  int FWidth = 0, FHeight = 0;
   std::atomic<bool> FDecode{false};
   std::atomic<int> FProbeX{50}, FProbeY{50};
   std::atomic<int> FFrames{0}, FDecoded{0};

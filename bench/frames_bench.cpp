@@ -4,7 +4,8 @@
 //  - end to end: pv7host with the engine library and Chromium, driven by a parent
 //    of this program over real sockets that reads every DRAW frame, against a plain
 //    DevTools screencast client of the same Chromium (frames per second of an
-//    animated page, click to the first frame showing it, the host's memory).
+//    animated page, CPU per delivered frame of all processes, click to the first
+//    frame showing it, start to the first picture of a still page, memory).
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,9 @@ constexpr int kFrameRate = 30;       // the host's frame rate (the engine's defa
 constexpr int kProbeX = 50, kProbeY = 50;
 constexpr int kClicks = 12;
 constexpr int kRssAfterS = 30;
+constexpr int kStartWidth = 1024, kStartHeight = 768;  // the first-picture runs
+constexpr int kStartRounds = 2;
+constexpr long kStillRgb = 0x3060C0;
 
 const char kAnimatedPage[] =
     "<!doctype html><body style='margin:0;background:#203040'>"
@@ -83,6 +87,9 @@ const char kClickPage[] =
     "<!doctype html><body style='margin:0;background:#000000'><script>"
     "document.addEventListener('mousedown',()=>{const s=document.body.style;"
     "s.background=s.background=='white'?'black':'white'})</script></body>";
+
+// One colour, nothing moves.
+const char kStillPage[] = "<!doctype html><body style='margin:0;background:#3060c0'></body>";
 
 uint64_t NowUs() { return cefeng::MonotonicUs(); }
 
@@ -105,6 +112,58 @@ long ProcessCpuMs(int pid) {
     if (i == 15) stime = std::atol(field.c_str());
   }
   return (utime + stime) * 10;  // clock ticks of 10 ms
+}
+
+// The parent of a process (field 4 of /proc/PID/stat), 0 when unknown.
+int ParentPid(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(stat.substr(close + 2));
+  std::string state;
+  int ppid = 0;
+  rest >> state >> ppid;
+  return ppid;
+}
+
+// A process and every descendant of it that lives now.
+std::vector<int> ProcessTree(int root) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<int, int>> all;  // pid, parent
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const int pid = std::atoi(name.c_str());
+    all.emplace_back(pid, ParentPid(pid));
+  }
+  std::vector<int> tree = {root};
+  for (size_t i = 0; i < tree.size(); ++i)
+    for (const auto& [pid, parent] : all)
+      if (parent == tree[i]) tree.push_back(pid);
+  return tree;
+}
+
+long TreeCpuMs(int root) {
+  long ms = 0;
+  for (int pid : ProcessTree(root)) ms += ProcessCpuMs(pid);
+  return ms;
+}
+
+// Proportional set size of a process in kB (smaps_rollup), 0 when unknown.
+long PssKb(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.compare(0, 4, "Pss:") == 0) return std::atol(line.c_str() + 4);
+  return 0;
+}
+
+long TreePssKb(int root) {
+  long kb = 0;
+  for (int pid : ProcessTree(root)) kb += PssKb(pid);
+  return kb;
 }
 
 // The parent's side of the channel: listens, starts pv7host hidden with the draw port
@@ -197,6 +256,21 @@ class THostParent {
     if (!WaitFor([&] { return FProbe != before; }, ms)) return 0;
     std::lock_guard<std::mutex> g(FLock);
     return FProbeUs;
+  }
+
+  // Notes the arrival of the first frame of w x h whose probe pixel is rgb; set
+  // before Start.
+  void WatchFor(int w, int h, long rgb) {
+    std::lock_guard<std::mutex> g(FLock);
+    FWatchW = w;
+    FWatchH = h;
+    FWatchRgb = rgb;
+  }
+  // That arrival, 0 when it did not come within the time.
+  uint64_t WatchedUs(int ms) {
+    if (!WaitFor([&] { return FWatchUs != 0; }, ms)) return 0;
+    std::lock_guard<std::mutex> g(FLock);
+    return FWatchUs;
   }
 
   // Destroy, then the host's exit (killed when it does not end within 10 s).
@@ -297,6 +371,7 @@ class THostParent {
           FProbe = probe;
           FProbeUs = arrived;
         }
+        if (!FWatchUs && w == FWatchW && h == FWatchH && probe == FWatchRgb) FWatchUs = arrived;
         FChanged.notify_all();
       }
     } catch (const std::exception&) {
@@ -319,13 +394,33 @@ class THostParent {
   long FProbe = -1;
   uint64_t FProbeUs = 0;
   std::vector<uint64_t> FArrivals;
+  int FWatchW = -1, FWatchH = -1;
+  long FWatchRgb = -2;
+  uint64_t FWatchUs = 0;
+};
+
+// CPU spent over a window and the frames delivered in it.
+struct TCpuWindow {
+  long ms = 0;
+  int frames = 0;
+  double seconds = 0;
+  double PerFrame() const { return frames > 0 ? double(ms) / frames : 0; }
+  double Fps() const { return seconds > 0 ? frames / seconds : 0; }
+  void Add(const TCpuWindow& w) {
+    ms += w.ms;
+    frames += w.frames;
+    seconds += w.seconds;
+  }
 };
 
 struct TFigures {
   double directFpsRaw = 0, directFps[2] = {0, 0}, directDecodeMs = 0, directClickMs = 0;
   double hostFps = 0, hostCpuPerFrameMs = 0, hostClickMs = 0;
+  TCpuWindow hostAll, direct;  // all processes on the animated page
   long hostRssKb = 0, hostHwmKb = 0;
   int directClicks = 0, hostClicks = 0;
+  std::vector<double> hostFirstMs, directFirstMs;
+  std::vector<long> hostPssKb, directPssKb;
 };
 
 // Frames per second over `seconds`, counted by `frames`.
@@ -335,6 +430,20 @@ double Rate(F frames, double seconds) {
   const uint64_t t0 = NowUs();
   SleepUntilUs(t0 + uint64_t(seconds * 1e6));
   return double(frames() - f0) * 1e6 / double(NowUs() - t0);
+}
+
+// The CPU of `cpu()` and the frames of `frames()` over `seconds`.
+template <class C, class F>
+TCpuWindow MeasureCpu(C cpu, F frames, double seconds) {
+  TCpuWindow w;
+  const long c0 = cpu();
+  const int f0 = frames();
+  const uint64_t t0 = NowUs();
+  SleepUntilUs(t0 + uint64_t(seconds * 1e6));
+  w.frames = frames() - f0;
+  w.ms = cpu() - c0;
+  w.seconds = double(NowUs() - t0) / 1e6;
+  return w;
 }
 
 bool ShowDirect(pv7bench::TDirectClient& direct, const std::string& url, long rgb) {
@@ -347,9 +456,11 @@ bool ShowDirect(pv7bench::TDirectClient& direct, const std::string& url, long rg
 }
 
 // One rate measurement of the plain client on the animated page (decoded frames),
-// leaving it on the still click page.
+// then its CPU per frame at the host's rate: Chromium sends every second frame and
+// this program decodes each (its Chromium processes and this process count, while
+// the host shows a still page). It is left on the still click page.
 bool DirectRate(pv7bench::TDirectClient& direct, const std::string& animated, const std::string& click,
-                double& fps, double* decodeMs) {
+                double& fps, double* decodeMs, TCpuWindow& cpu) {
   direct.Navigate(animated);
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const int d0 = direct.Decoded();
@@ -357,13 +468,106 @@ bool DirectRate(pv7bench::TDirectClient& direct, const std::string& animated, co
   fps = Rate([&] { return direct.Decoded(); }, 5);
   if (decodeMs && direct.Decoded() > d0)
     *decodeMs = double(direct.DecodeUs() - c0) / 1000.0 / (direct.Decoded() - d0);
-  return ShowDirect(direct, click, 0x000000);
+  if (!direct.SetEveryNthFrame(2)) return false;
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const int self = platform::GetCurrentProcessId();
+  cpu.Add(MeasureCpu([&] { return TreeCpuMs(direct.Pid()) + ProcessCpuMs(self); },
+                     [&] { return direct.Decoded(); }, 5));
+  return direct.SetEveryNthFrame(1) && ShowDirect(direct, click, 0x000000);
+}
+
+// From the host's start, through WindowSize and LoadWEBURL of the still page, to the
+// first frame of that size showing it; then the PSS of the host and its engine
+// processes once the page has stood for 2 s.
+bool HostFirstPicture(const std::string& workDir, const std::string& still, TFigures& f) {
+  THostParent parent;
+  parent.WatchFor(kStartWidth, kStartHeight, kStillRgb);
+  const uint64_t t0 = NowUs();
+  if (!parent.Start(platform::ExecutableFolder() + "/pv7host", workDir)) return false;
+  parent.SendSize(kStartWidth, kStartHeight);
+  parent.Load(still);
+  const uint64_t seen = parent.WatchedUs(20000);
+  if (!seen) {
+    std::fprintf(stderr, "the host showed no frame of the still page (the last %s)\n", parent.LastSize().c_str());
+    return false;
+  }
+  f.hostFirstMs.push_back(double(seen - t0) / 1000.0);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  f.hostPssKb.push_back(TreePssKb(parent.Pid()));
+  return true;
+}
+
+// The same for a plain client: from starting Chromium to its first picture of the
+// still page at that size, then the PSS of its Chromium processes.
+bool DirectFirstPicture(const std::string& still, TFigures& f) {
+  pv7bench::TDirectClient direct;
+  direct.SetDecoding(true, kProbeX, kProbeY);
+  const uint64_t t0 = NowUs();
+  if (!direct.Start(kStartWidth, kStartHeight)) return false;
+  direct.Navigate(still);
+  const uint64_t seen = direct.WaitProbeUs(kStillRgb, 20000);
+  if (!seen) {
+    std::fprintf(stderr, "the direct client showed no picture of the still page\n");
+    return false;
+  }
+  f.directFirstMs.push_back(double(seen - t0) / 1000.0);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  f.directPssKb.push_back(TreePssKb(direct.Pid()));
+  return true;
+}
+
+template <class T>
+double Mean(const std::vector<T>& v) {
+  double sum = 0;
+  for (T x : v) sum += double(x);
+  return v.empty() ? 0 : sum / double(v.size());
+}
+
+template <class T>
+std::string List(const std::vector<T>& v, double scale) {
+  std::string out;
+  char piece[32];
+  for (T x : v) {
+    std::snprintf(piece, sizeof piece, "%s%.0f", out.empty() ? "" : " ", double(x) * scale);
+    out += piece;
+  }
+  return out;
+}
+
+void PrintFigures(const TFigures& f, int frames, std::vector<double> gaps) {
+  std::sort(gaps.begin(), gaps.end());
+  const double directFps = (f.directFps[0] + f.directFps[1]) / 2;
+  const double cap = std::min(directFps, double(kFrameRate));
+  std::printf("direct fps raw=%.1f decoded=%.1f (before %.1f, after %.1f; decode %.1f ms cpu per frame), "
+              "host fps=%.1f (cap %d)\n",
+              f.directFpsRaw, directFps, f.directFps[0], f.directFps[1], f.directDecodeMs, f.hostFps, kFrameRate);
+  std::printf("host cpu per frame %.1f ms (%d frames; gaps between frames: median %.1f ms, 90%% below %.1f ms)\n",
+              f.hostCpuPerFrameMs, frames, pv7bench::Median(gaps), gaps.empty() ? 0.0 : gaps[gaps.size() * 9 / 10]);
+  std::printf("cpu per frame all=%.1f ms at %.1f fps (host and its engine processes), direct=%.1f ms at %.1f fps "
+              "(Chromium at every second frame, and the client decoding)\n",
+              f.hostAll.PerFrame(), f.hostAll.Fps(), f.direct.PerFrame(), f.direct.Fps());
+  std::printf("click latency host=%.1f ms (%d/%d clicks seen) direct=%.1f ms (%d/%d)\n", f.hostClickMs,
+              f.hostClicks, kClicks, f.directClickMs, f.directClicks, kClicks);
+  std::printf("first picture of a still page at %dx%d: host %s ms, direct %s ms\n", kStartWidth, kStartHeight,
+              List(f.hostFirstMs, 1).c_str(), List(f.directFirstMs, 1).c_str());
+  std::printf("pss with one still page: host and engine %s MB, direct %s MB\n",
+              List(f.hostPssKb, 1.0 / 1024).c_str(), List(f.directPssKb, 1.0 / 1024).c_str());
+  std::printf("ratio fps host/direct=%.3f\n", cap > 0 ? f.hostFps / cap : 0);
+  std::printf("ratio clicklatency host/direct=%.3f\n", f.directClickMs > 0 ? f.hostClickMs / f.directClickMs : 0);
+  std::printf("ratio cpu-per-frame all/direct=%.3f\n",
+              f.direct.PerFrame() > 0 ? f.hostAll.PerFrame() / f.direct.PerFrame() : 0);
+  std::printf("ratio firstframe host/direct=%.3f\n",
+              Mean(f.directFirstMs) > 0 ? Mean(f.hostFirstMs) / Mean(f.directFirstMs) : 0);
+  std::printf("ratio pss all/direct=%.3f\n", Mean(f.directPssKb) > 0 ? Mean(f.hostPssKb) / Mean(f.directPssKb) : 0);
+  std::printf("host rss %ld MB (peak %ld MB) after %d s of the animated page\n", (f.hostRssKb + 512) / 1024,
+              (f.hostHwmKb + 512) / 1024, kRssAfterS);
 }
 
 // Both clients run side by side for the whole measurement, but only one of them
-// animates or is clicked at a time: the plain client's rate is measured before and
-// after the host's 30 s on the animated page, and the clicks alternate between them,
-// so that a change of the machine's load weighs on both alike.
+// animates or is clicked at a time: the plain client's rate and CPU are measured
+// before and after the host's 30 s on the animated page, and the clicks alternate
+// between them, so that a change of the machine's load weighs on both alike. The
+// first-picture runs start a fresh host and a fresh plain client by turns.
 int RunEndToEnd() {
   namespace fs = std::filesystem;
   const fs::path folder = fs::temp_directory_path() /
@@ -371,8 +575,10 @@ int RunEndToEnd() {
   fs::create_directories(folder / "host");
   const std::string animated = "file://" + (folder / "animated.html").string();
   const std::string click = "file://" + (folder / "click.html").string();
+  const std::string still = "file://" + (folder / "still.html").string();
   std::ofstream(folder / "animated.html") << kAnimatedPage;
   std::ofstream(folder / "click.html") << kClickPage;
+  std::ofstream(folder / "still.html") << kStillPage;
   struct TCleanUp {
     fs::path path;
     ~TCleanUp() {
@@ -404,7 +610,7 @@ int RunEndToEnd() {
   std::this_thread::sleep_for(std::chrono::seconds(1));
   f.directFpsRaw = Rate([&] { return direct.Frames(); }, 4);
   direct.SetDecoding(true, kProbeX, kProbeY);
-  if (!DirectRate(direct, animated, click, f.directFps[0], &f.directDecodeMs)) return 1;
+  if (!DirectRate(direct, animated, click, f.directFps[0], &f.directDecodeMs, f.direct)) return 1;
 
   // The host: frames counted while the page animates, memory read after 30 s of it.
   parent.Load(animated);
@@ -417,13 +623,12 @@ int RunEndToEnd() {
   const long cpu0 = ProcessCpuMs(parent.Pid());
   const int f0 = parent.Frames();
   const uint64_t t0 = NowUs();
-  SleepUntilUs(start + uint64_t(kRssAfterS - 1) * 1000000);
+  f.hostAll = MeasureCpu([&] { return TreeCpuMs(parent.Pid()); }, [&] { return parent.Frames(); },
+                         double(kRssAfterS - 3));
   const int frames = parent.Frames() - f0;
   const uint64_t t1 = NowUs();
   const long cpu1 = ProcessCpuMs(parent.Pid());
   f.hostFps = double(frames) * 1e6 / double(t1 - t0);
-  std::vector<double> gaps = parent.Gaps(t0, t1);
-  std::sort(gaps.begin(), gaps.end());
   if (frames > 0) f.hostCpuPerFrameMs = double(cpu1 - cpu0) / frames;
   SleepUntilUs(start + uint64_t(kRssAfterS) * 1000000);
   f.hostRssKb = pv7bench::ResidentKb(parent.Pid());
@@ -434,7 +639,7 @@ int RunEndToEnd() {
     return 1;
   }
 
-  if (!DirectRate(direct, animated, click, f.directFps[1], nullptr)) return 1;
+  if (!DirectRate(direct, animated, click, f.directFps[1], nullptr, f.direct)) return 1;
 
   // Clicks, alternating: each one to the first frame showing it.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -457,22 +662,17 @@ int RunEndToEnd() {
   f.directClickMs = pv7bench::Median(directLat);
   f.hostClicks = int(hostLat.size());
   f.hostClickMs = pv7bench::Median(hostLat);
+  const std::vector<double> gaps = parent.Gaps(t0, t1);
   parent.Stop();
   direct.Stop();
 
-  const double directFps = (f.directFps[0] + f.directFps[1]) / 2;
-  const double cap = std::min(directFps, double(kFrameRate));
-  std::printf("direct fps raw=%.1f decoded=%.1f (before %.1f, after %.1f; decode %.1f ms cpu per frame), "
-              "host fps=%.1f (cap %d)\n",
-              f.directFpsRaw, directFps, f.directFps[0], f.directFps[1], f.directDecodeMs, f.hostFps, kFrameRate);
-  std::printf("host cpu per frame=%.1f ms, gaps between frames: median %.1f ms, 90%% below %.1f ms\n",
-              f.hostCpuPerFrameMs, pv7bench::Median(gaps), gaps.empty() ? 0.0 : gaps[gaps.size() * 9 / 10]);
-  std::printf("click latency host=%.1f ms (%d/%d clicks seen) direct=%.1f ms (%d/%d)\n", f.hostClickMs,
-              f.hostClicks, kClicks, f.directClickMs, f.directClicks, kClicks);
-  std::printf("ratio fps host/direct=%.3f\n", cap > 0 ? f.hostFps / cap : 0);
-  std::printf("ratio clicklatency host/direct=%.3f\n", f.directClickMs > 0 ? f.hostClickMs / f.directClickMs : 0);
-  std::printf("host rss %ld MB (peak %ld MB) after %d s of the animated page\n", (f.hostRssKb + 512) / 1024,
-              (f.hostHwmKb + 512) / 1024, kRssAfterS);
+  for (int round = 0; round < kStartRounds; ++round) {
+    const std::string workDir = (folder / ("start-" + std::to_string(round))).string();
+    fs::create_directories(workDir);
+    if (!HostFirstPicture(workDir, still, f) || !DirectFirstPicture(still, f)) return 1;
+  }
+
+  PrintFigures(f, frames, gaps);
   const bool complete = f.hostClicks == kClicks && f.directClicks == kClicks && frames > 0;
   return complete ? 0 : 1;
 }

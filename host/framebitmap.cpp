@@ -16,6 +16,7 @@ void TFrameBitmap::SetSize(int32_t width, int32_t height) {
   FPixels.assign(size_t(width) * size_t(height) * 4, 0);
   FWidth = width;
   FHeight = height;
+  ++FGeneration;
 }
 
 namespace {
@@ -83,39 +84,92 @@ uint32_t Load32(const uint8_t* p) {
 }
 
 #if defined(__x86_64__)
-// Four pixels per byte shuffle. The 16-byte store writes 4 bytes past the 12 it
-// means; they belong to the next four pixels, so it is used only while at least
-// four more follow, and the rest of the row is left to ConvertRow.
-__attribute__((target("ssse3"))) int32_t ConvertRowShuffle(const uint8_t* src, uint8_t* dst,
-                                                            int32_t width) {
+// The vector steps below convert a block of pixels with one wide store that
+// writes past the bytes it means; the bytes past belong to pixels that follow in
+// the same span, so each step runs only while enough of them follow, and leaves
+// the rest of the span to the narrower steps after it. Each returns the number of
+// pixels it converted.
+
+// Sixteen pixels per byte permutation across the whole register: 48 bytes meant,
+// 16 past them (six more pixels must follow).
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t ConvertAvx512(
+    const uint8_t* src, uint8_t* dst, int32_t width) {
+  alignas(64) static const uint8_t kOrder[64] = {
+      0,  1,  2,  4,  5,  6,  8,  9,  10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26, 28,
+      29, 30, 32, 33, 34, 36, 37, 38, 40, 41, 42, 44, 45, 46, 48, 49, 50, 52, 53, 54, 56, 57,
+      58, 60, 61, 62, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
+  const __m512i order = _mm512_load_si512(kOrder);
+  int32_t i = 0;
+  for (; i + 22 <= width; i += 16, src += 64, dst += 48) {
+    const __m512i px = _mm512_loadu_si512(src);
+    _mm512_storeu_si512(dst, _mm512_maskz_permutexvar_epi8(~__mmask64(0), order, px));
+  }
+  return i;
+}
+
+// Eight pixels: a byte shuffle within each 16-byte half, then the two 12-byte
+// results moved together; 24 bytes meant, 8 past them (three more pixels).
+__attribute__((target("avx2"))) int32_t ConvertAvx2(const uint8_t* src, uint8_t* dst,
+                                                    int32_t width) {
+  const __m256i order = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
+                                         0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i words = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+  int32_t i = 0;
+  for (; i + 11 <= width; i += 8, src += 32, dst += 24) {
+    const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(px, order), words);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), packed);
+  }
+  return i;
+}
+
+// Four pixels per byte shuffle: 12 bytes meant, 4 past them (two more pixels).
+__attribute__((target("ssse3"))) int32_t ConvertSsse3(const uint8_t* src, uint8_t* dst,
+                                                      int32_t width) {
   const __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   int32_t i = 0;
-  for (; i + 8 <= width; i += 4, src += 16, dst += 12) {
+  for (; i + 6 <= width; i += 4, src += 16, dst += 12) {
     const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(px, order));
   }
   return i;
 }
 
-bool CpuHasShuffle() {
+struct TCpuSteps {
+  bool avx512 = false, avx2 = false, ssse3 = false;
+};
+
+TCpuSteps DetectCpuSteps() {
   __builtin_cpu_init();  // static initialisers may run before the compiler's own
-  return __builtin_cpu_supports("ssse3");
+  TCpuSteps steps;
+  steps.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                 __builtin_cpu_supports("avx512vbmi");
+  steps.avx2 = __builtin_cpu_supports("avx2");
+  steps.ssse3 = __builtin_cpu_supports("ssse3");
+  return steps;
 }
-const bool kHasShuffle = CpuHasShuffle();
+const TCpuSteps kCpuSteps = DetectCpuSteps();
+
+// Runs one vector step over the span and moves both pointers past what it did.
+template <class F>
+void VectorStep(F step, const uint8_t*& src, uint8_t*& dst, int32_t& left) {
+  const int32_t done = step(src, dst, left);
+  src += size_t(done) * 4;
+  dst += size_t(done) * 3;
+  left -= done;
+}
 #endif
 
-// One row of BGRA to BGR. With SSSE3 most of the row goes through the byte
-// shuffle; otherwise four pixels at a time become twelve bytes through two word
-// stores. The tail is done pixel by pixel.
+// One span of BGRA pixels to BGR: the widest vector steps the processor has
+// take most of it, then four pixels at a time become twelve bytes through two
+// word stores, and the tail is done pixel by pixel.
 void ConvertRow(const uint8_t* src, uint8_t* dst, int32_t width) {
-  int32_t i = 0;
 #if defined(__x86_64__)
-  if (kHasShuffle) {
-    i = ConvertRowShuffle(src, dst, width);
-    src += size_t(i) * 4;
-    dst += size_t(i) * 3;
-  }
+  if (kCpuSteps.avx512) VectorStep(ConvertAvx512, src, dst, width);
+  if (kCpuSteps.avx2) VectorStep(ConvertAvx2, src, dst, width);
+  if (kCpuSteps.ssse3) VectorStep(ConvertSsse3, src, dst, width);
 #endif
+  int32_t i = 0;
   for (; i + 4 <= width; i += 4, src += 16, dst += 12) {
     uint64_t p0 = Load32(src) & 0xFFFFFF, p1 = Load32(src + 4) & 0xFFFFFF;
     uint64_t p2 = Load32(src + 8) & 0xFFFFFF, p3 = Load32(src + 12) & 0xFFFFFF;
@@ -137,10 +191,10 @@ size_t BmpFileSize(int32_t width, int32_t height) {
   return 54 + BmpRowSize(std::max(width, 0)) * size_t(std::max(height, 0));
 }
 
-void EncodeBmp(const TFrameBitmap& bitmap, uint8_t* out) {
-  const int32_t w = bitmap.Width(), h = bitmap.Height();
-  const size_t rowSize = BmpRowSize(w);
-  const size_t imageSize = rowSize * size_t(h);
+namespace {
+
+void WriteBmpHeader(int32_t w, int32_t h, uint8_t* out) {
+  const size_t imageSize = BmpRowSize(w) * size_t(h);
   std::memset(out, 0, 54);
   out[0] = 'B';
   out[1] = 'M';
@@ -152,6 +206,24 @@ void EncodeBmp(const TFrameBitmap& bitmap, uint8_t* out) {
   Put16(out + 26, 1);
   Put16(out + 28, 24);
   Put32(out + 34, uint32_t(imageSize));
+}
+
+// Converts the pixels of `area` (inside the bitmap) into their places in the BMP
+// file `out`, whose rows are stored bottom-up.
+void ConvertArea(const TFrameBitmap& bitmap, const TPixelRect& area, uint8_t* out) {
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const size_t rowSize = BmpRowSize(w);
+  for (int32_t row = area.y; row < area.y + area.height; ++row)
+    ConvertRow(bitmap.Pixels() + (size_t(row) * size_t(w) + size_t(area.x)) * 4,
+               out + 54 + size_t(h - 1 - row) * rowSize + size_t(area.x) * 3, area.width);
+}
+
+}  // namespace
+
+void EncodeBmp(const TFrameBitmap& bitmap, uint8_t* out) {
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  WriteBmpHeader(w, h, out);
+  const size_t rowSize = BmpRowSize(w);
   const size_t padding = rowSize - size_t(w) * 3;
   uint8_t* dst = out + 54;
   for (int32_t row = h - 1; row >= 0; --row, dst += rowSize) {
@@ -166,4 +238,41 @@ void EncodeBmpToStream(const TFrameBitmap& bitmap, TMemoryStream& stream) {
   stream.SetSize(int64_t(size));
   EncodeBmp(bitmap, static_cast<uint8_t*>(stream.Memory()));
   stream.SetPosition(0);
+}
+
+void TBmpFrameEncoder::Invalidate(const TPixelRect& area) {
+  if (FAll || area.width <= 0 || area.height <= 0) return;
+  if (FAreas.size() >= kMaxAreas) {
+    FAll = true;
+    FAreas.clear();
+    return;
+  }
+  FAreas.push_back(area);
+}
+
+TMemoryStream& TBmpFrameEncoder::Encode(const TFrameBitmap& bitmap) {
+  std::lock_guard<std::recursive_mutex> guard(bitmap.Lock());
+  const bool same = bitmap.Width() == FWidth && bitmap.Height() == FHeight &&
+                    bitmap.Generation() == FGeneration &&
+                    FStream.GetSize() == int64_t(BmpFileSize(FWidth, FHeight));
+  if (FAll || !same) {
+    EncodeBmpToStream(bitmap, FStream);
+    FWidth = bitmap.Width();
+    FHeight = bitmap.Height();
+    FGeneration = bitmap.Generation();
+  } else {
+    EncodeAreas(bitmap);
+  }
+  FAll = false;
+  FAreas.clear();
+  FStream.SetPosition(0);
+  return FStream;
+}
+
+void TBmpFrameEncoder::EncodeAreas(const TFrameBitmap& bitmap) {
+  auto* out = static_cast<uint8_t*>(FStream.Memory());
+  for (const TPixelRect& area : FAreas) {
+    TPixelRect r = ClipRect(area, FWidth, FHeight, FWidth, FHeight);
+    if (r.width > 0) ConvertArea(bitmap, r, out);
+  }
 }

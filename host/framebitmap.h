@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-class TMemoryStream;
+#include "host/streamut.h"
 
 struct TPixelRect {
   int32_t x = 0;
@@ -30,6 +30,9 @@ class TFrameBitmap {
   // Negative sizes count as 0; the same size keeps the pixels; a new size clears
   // them to zero. Takes the lock.
   void SetSize(int32_t width, int32_t height);
+  // Counts the reallocations of the pixels, so that a copy kept elsewhere (the
+  // BMP encoder's) knows when it no longer matches them. Read under the lock.
+  uint64_t Generation() const { return FGeneration; }
 
   // The bitmap's lock (recursive: a holder may call SetSize). Guards FWidth,
   // FHeight and FPixels against a concurrent resize.
@@ -40,6 +43,7 @@ class TFrameBitmap {
   int32_t FWidth = 0;         // guarded by FLock
   int32_t FHeight = 0;        // guarded by FLock
   std::vector<uint8_t> FPixels;  // guarded by FLock
+  uint64_t FGeneration = 0;      // guarded by FLock
 };
 
 // Copies each rectangle of a paint buffer (same BGRA layout, bufWidth x bufHeight)
@@ -63,3 +67,32 @@ void EncodeBmp(const TFrameBitmap& bitmap, uint8_t* out);
 // Replaces the stream's content with the BMP file of the bitmap (under its lock);
 // the stream ends positioned at 0.
 void EncodeBmpToStream(const TFrameBitmap& bitmap, TMemoryStream& stream);
+
+// The BMP file of one bitmap, kept from frame to frame: an encoding converts only
+// the areas marked changed since the previous one, and everything when the bitmap
+// was resized (or reallocated) meanwhile. The result is byte for byte the file
+// EncodeBmpToStream writes, as long as every change of the bitmap's pixels outside
+// a resize is marked. Owned by one thread (the main thread for the view).
+class TBmpFrameEncoder {
+ public:
+  // Marks an area of the bitmap as changed; it is clipped when encoded.
+  void Invalidate(const TPixelRect& area);
+  // Marks the whole bitmap as changed (for instance after frames were skipped).
+  void InvalidateAll() { FAll = true; }
+
+  // Brings the BMP file up to date with the bitmap, under its lock, and returns the
+  // stream that holds it, positioned at 0. The stream stays the encoder's: it is
+  // valid until the next call.
+  TMemoryStream& Encode(const TFrameBitmap& bitmap);
+
+ private:
+  static constexpr size_t kMaxAreas = 64;  // beyond that one whole encoding is cheaper
+
+  void EncodeAreas(const TFrameBitmap& bitmap);
+
+  streamut::TMemoryStream FStream;
+  std::vector<TPixelRect> FAreas;  // changed since the last encoding
+  bool FAll = true;
+  int32_t FWidth = -1, FHeight = -1;  // the bitmap's size at the last encoding
+  uint64_t FGeneration = 0;           // and its generation
+};

@@ -172,20 +172,27 @@ void TMainform::StoreDirtyRects(cef_paint_element_type_t kind, uint32_t count,
                                 const cef_rect_t* rects, const void* buffer, int width,
                                 int height) {
   static_assert(sizeof(cef_rect_t) == sizeof(TPixelRect));
+  const auto* areas = reinterpret_cast<const TPixelRect*>(rects);
   TFrameBitmap& target = kind == PET_POPUP ? FPopupBitmap : FViewBitmap;
-  CopyDirtyRects(target, static_cast<const uint8_t*>(buffer), width, height, int(count),
-                 reinterpret_cast<const TPixelRect*>(rects));
+  CopyDirtyRects(target, static_cast<const uint8_t*>(buffer), width, height, int(count), areas);
+  if (kind == PET_POPUP || !rects) return;
+  // The encoder converts only what changed in the view.
+  for (uint32_t i = 0; i < count; ++i) FFrameEncoder.Invalidate(areas[i]);
 }
 
 void TMainform::ComposeView() {
-  if (FPopupVisible) DrawBitmap(FPopupBitmap, FViewBitmap, FPopupRect.x, FPopupRect.y);
+  if (FPopupVisible) {
+    DrawBitmap(FPopupBitmap, FViewBitmap, FPopupRect.x, FPopupRect.y);
+    FFrameEncoder.Invalidate({FPopupRect.x, FPopupRect.y, FPopupBitmap.Width(), FPopupBitmap.Height()});
+  }
   if (FView) FView->DrawView(FViewBitmap);
 }
 
+// Areas changed while no frame was published stay marked in the encoder, so the
+// next published frame is complete.
 void TMainform::PublishFrame() {
   if (!FDrawClient || !FDrawClient->Connected()) return;
-  EncodeBmpToStream(FViewBitmap, FFrameMessage);
-  WriteMessage(FDrawClient->Socket(), FFrameMessage);
+  WriteMessage(FDrawClient->Socket(), FFrameEncoder.Encode(FViewBitmap));
 }
 
 void TMainform::wbChromiumGetRootScreenRect(TObject*, const TBrowserRef&, cef_rect_t* rect,

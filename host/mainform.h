@@ -120,7 +120,7 @@ class TMainform : public ICommandTarget {
   std::string FCaption;  // main thread only
   std::unique_ptr<TChromiumOSR> FChromium;
   TCursor FCursor = TCursor::crArrow;  // main thread only
-  streamut::TMemoryStream FFrameMessage;  // main thread only: reused for every frame
+  TBmpFrameEncoder FFrameEncoder;  // main thread only: the view's BMP, kept between frames
   std::unique_ptr<IFormView> FView;  // main thread only; the test window when shown
 };
 

@@ -125,9 +125,13 @@ TEST(Bmp, HeaderAndSizesAreExact) {
 }
 
 TEST(Bmp, PixelsAreBottomUpBgrWithPaddedRows) {
-  // Widths around the four-pixel steps of the row converters (the shuffle keeps
-  // four pixels back for the word loop and the tail).
-  for (int w : {1, 3, 4, 5, 7, 8, 9, 11, 12, 13, 15, 16, 17, 31, 33, 255}) {
+  // Every width up to past the widest vector step and a few blocks of it, so that
+  // each step and each hand-over between them (and the word loop and the tail) is
+  // met: the steps keep back the pixels their wide stores overrun.
+  std::vector<int> widths(80);
+  for (int i = 0; i < 80; ++i) widths[size_t(i)] = i + 1;
+  widths.push_back(255);
+  for (int w : widths) {
     TFrameBitmap b;
     b.SetSize(w, 3);
     auto buf = Pattern(w, 3, 77);
@@ -147,6 +151,62 @@ TEST(Bmp, PixelsAreBottomUpBgrWithPaddedRows) {
       for (size_t pad = size_t(w) * 3; pad < rowSize; ++pad) EXPECT_EQ(row[pad], 0) << w;
     }
   }
+}
+
+namespace {
+
+std::vector<uint8_t> Bytes(TMemoryStream& s) {
+  auto* p = static_cast<const uint8_t*>(s.Memory());
+  return {p, p + s.GetSize()};
+}
+
+}  // namespace
+
+TEST(BmpFrameEncoder, ChangedAreasGiveTheSameFileAsAWholeEncoding) {
+  // Spans of every offset and width within a row wider than the vector steps: a
+  // wide store that ran past its span would overwrite the pixels beside it.
+  TFrameBitmap b;
+  b.SetSize(70, 4);
+  auto first = Pattern(70, 4, 10);
+  TPixelRect all{0, 0, 70, 4};
+  CopyDirtyRects(b, first.data(), 70, 4, 1, &all);
+  TBmpFrameEncoder encoder;
+  EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
+  uint8_t tag = 11;
+  for (int x = 0; x < 70; x += 7)
+    for (int w = 1; x + w <= 70; w += 5, ++tag) {
+      auto next = Pattern(70, 4, tag);
+      TPixelRect area{x, 1, w, 2};
+      CopyDirtyRects(b, next.data(), 70, 4, 1, &area);
+      encoder.Invalidate(area);
+      ASSERT_EQ(Bytes(encoder.Encode(b)), Encode(b)) << x << " " << w;
+    }
+  // Areas hanging over the edges are clipped.
+  auto last = Pattern(70, 4, 3);
+  CopyDirtyRects(b, last.data(), 70, 4, 1, &all);
+  encoder.Invalidate({-5, -5, 100, 100});
+  EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
+}
+
+TEST(BmpFrameEncoder, ResizesAndUnmarkedOverflowEncodeEverything) {
+  TFrameBitmap b;
+  b.SetSize(8, 4);
+  auto buf = Pattern(8, 4, 50);
+  TPixelRect all{0, 0, 8, 4};
+  CopyDirtyRects(b, buf.data(), 8, 4, 1, &all);
+  TBmpFrameEncoder encoder;
+  encoder.Encode(b);
+  // Back to the same size through another one: the pixels were cleared.
+  b.SetSize(4, 4);
+  b.SetSize(8, 4);
+  EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
+  // More areas than the encoder keeps: it falls back to the whole bitmap, so
+  // none of them is lost.
+  CopyDirtyRects(b, buf.data(), 8, 4, 1, &all);
+  for (int i = 0; i < 200; ++i) encoder.Invalidate({i % 8, 0, 1, 1});
+  EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
+  // A call with nothing marked keeps the file.
+  EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
 }
 
 TEST(FrameBitmap, ResizeDuringCopiesNeverWritesOutside) {
