@@ -164,7 +164,7 @@ bool Engine::LaunchChromium(std::string& error) {
     KillProcessTree(child.pid);
     return false;
   }
-  LearnIdentity(*pipe, version.value("userAgent", ""), args_, startTimeoutMs_);
+  LearnIdentity(*pipe, version, args_, std::min(startTimeoutMs_, 5000));
   pipe->Send("Target.setDiscoverTargets", {{"discover", true}});
   child_pid_ = child.pid;
   std::lock_guard<std::mutex> lock(pipeMutex_);

@@ -86,6 +86,13 @@ constexpr const char kHintsProbe[] =
     "'architecture','bitness','fullVersionList','model','platformVersion','wow64',"
     "'formFactors']) : null";
 
+// A string member of a reply; "" when it is missing or of another type.
+std::string StringField(const json& object, const char* name) {
+  if (!object.is_object()) return {};
+  auto it = object.find(name);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 json EvaluateHints(DevToolsPipe& pipe, const std::string& session, int timeoutMs) {
   json r;
   if (!pipe.Call("Runtime.evaluate",
@@ -105,11 +112,11 @@ json ProbeClientHints(DevToolsPipe& pipe, int timeoutMs) {
   json r;
   if (!pipe.Call("Target.createTarget", {{"url", "chrome://version/"}}, "", &r, timeoutMs))
     return nullptr;
-  const std::string target = r.value("targetId", "");
+  const std::string target = StringField(r, "targetId");
   json hints;
   if (pipe.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}, "", &r,
                 timeoutMs)) {
-    const std::string session = r.value("sessionId", "");
+    const std::string session = StringField(r, "sessionId");
     while (hints.is_null() && Clock::now() < end && !pipe.Closed()) {
       int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
       hints = EvaluateHints(pipe, session, left > 0 ? left : 1);
@@ -197,9 +204,10 @@ json UserAgentOverride(const std::string& chromiumUserAgent, const json& hints) 
   return {{"userAgent", OrdinaryUserAgent(chromiumUserAgent)}, {"userAgentMetadata", metadata}};
 }
 
-void LearnIdentity(DevToolsPipe& pipe, const std::string& chromiumUserAgent,
-                   const std::vector<std::string>& args, int timeoutMs) {
-  json userAgent = UserAgentOverride(chromiumUserAgent, ProbeClientHints(pipe, timeoutMs));
+void LearnIdentity(DevToolsPipe& pipe, const json& version, const std::vector<std::string>& args,
+                   int timeoutMs) {
+  json userAgent =
+      UserAgentOverride(StringField(version, "userAgent"), ProbeClientHints(pipe, timeoutMs));
   if (userAgent.is_null() && !pipe.Closed())
     std::fprintf(stderr, "Chromium gave no client hints: pages see its headless user agent\n");
   LearntIdentity& learnt = Learnt();

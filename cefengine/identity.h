@@ -40,10 +40,11 @@ std::string OrdinaryUserAgent(const std::string& chromiumUserAgent);
 json UserAgentOverride(const std::string& chromiumUserAgent, const json& hints);
 
 // Learns the client hints from the running Chromium (a short-lived secure page) and
-// keeps them, with the locale of its --accept-lang flag among `args`, for the pages
-// of this Chromium. Any thread; blocks up to timeoutMs.
-void LearnIdentity(DevToolsPipe& pipe, const std::string& chromiumUserAgent,
-                   const std::vector<std::string>& args, int timeoutMs);
+// keeps them, with its user agent (from `version`, the reply of Browser.getVersion)
+// and the locale of its --accept-lang flag among `args`, for the pages of this
+// Chromium. Any thread; blocks up to timeoutMs.
+void LearnIdentity(DevToolsPipe& pipe, const json& version, const std::vector<std::string>& args,
+                   int timeoutMs);
 
 // The DevTools commands that give a new page the identity learnt last and the
 // language list's locale. Any thread.
