@@ -205,11 +205,12 @@ class TSoundServer {
       FWhy = "pulseaudio or parec is not installed (Debian: pulseaudio, pulseaudio-utils)";
       return;
     }
-    // Its own HOME too: the server keeps its cookie there.
+    // Its own HOME too: the server keeps its cookie there. It ends itself after 30 s
+    // without clients, also when the test was killed.
     FServer.emplace(platform::ChildProcess::Start(
         "/usr/bin/env",
         {"HOME=" + FDir.string(), "XDG_RUNTIME_DIR=" + FDir.string(), pulseaudio, "-n",
-         "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+         "--daemonize=no", "--exit-idle-time=30", "--use-pid-file=no",
          "--log-target=file:" + (FDir / "server.log").string(), "-L",
          "module-native-protocol-unix auth-anonymous=1", "-L",
          "module-null-sink sink_name=pv7null rate=" + std::to_string(kRate) + " channels=1"}));
