@@ -24,6 +24,7 @@
 
 #include "core.h"
 #include "devtools.h"
+#include "identity.h"
 #include "image.h"
 #include "os_process.h"
 
@@ -64,8 +65,10 @@ class TDirectClient {
     using cefeng::json;
     FDir = cefeng::MakeTempDir("pv7-bench-direct-");
     std::string err;
-    if (!cefeng::LaunchWithPipe(ChromiumExecutable(), cefeng::ChromiumArgs(FDir), true, FChild,
-                                err)) {
+    // The engine library's flags and environment, so that pages get the same fonts
+    // and language.
+    if (!cefeng::LaunchWithPipe(ChromiumExecutable(), cefeng::ChromiumArgs(FDir), true, FChild, err,
+                                cefeng::ChromiumEnvironment(cefeng::ProcessEnv))) {
       std::fprintf(stderr, "direct client: %s\n", err.c_str());
       return false;
     }

@@ -516,6 +516,7 @@ CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* sett
   if (settings) {
     options.userDataDir = ToUtf8(&settings->user_data_path);
     options.cacheDir = ToUtf8(&settings->cache_path);
+    options.locale = ToUtf8(&settings->locale);
   }
   std::string error;
   if (!Engine::Get().Start(options, error)) {

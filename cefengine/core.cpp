@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "identity.h"
 #include "os_process.h"
 
 namespace cefeng {
@@ -79,7 +80,7 @@ std::string Absolute(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> ChromiumArgs(const std::string& userDataDir) {
+std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std::string& locale) {
   std::vector<std::string> args = {"--headless",
                                    "--disable-gpu",
                                    "--no-first-run",
@@ -91,7 +92,6 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir) {
                                    "--disable-background-timer-throttling",
                                    "--disable-renderer-backgrounding",
                                    "--disable-backgrounding-occluded-windows",
-                                   "--mute-audio",
                                    // One process per page: cross-site frames stay in the
                                    // page's target, so its scripts, request hook and
                                    // console reach them too.
@@ -99,6 +99,7 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir) {
                                    "--remote-debugging-pipe",
                                    "--user-data-dir=" + userDataDir};
   if (RunningAsRoot()) args.push_back("--no-sandbox");
+  for (std::string& flag : IdentityFlags(locale, ProcessEnv)) args.push_back(std::move(flag));
   return args;
 }
 
@@ -126,7 +127,7 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
       return false;
     }
   }
-  args_ = ChromiumArgs(userDataDir_);
+  args_ = ChromiumArgs(userDataDir_, options.locale);
   if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
   for (const std::string& a : options.extraArgs) args_.push_back(a);
   args_.push_back("about:blank");
@@ -152,7 +153,7 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
 bool Engine::LaunchChromium(std::string& error) {
   ChildProcess child;
   bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
-  if (!LaunchWithPipe(exe_, args_, quiet, child, error)) return false;
+  if (!LaunchWithPipe(exe_, args_, quiet, child, error, ChromiumEnvironment(ProcessEnv))) return false;
   auto pipe = std::make_shared<DevToolsPipe>(
       child.toChild, child.fromChild, [this](json& m) { OnEvent(m); }, [this] { OnPipeClosed(); });
   json version;
@@ -163,6 +164,7 @@ bool Engine::LaunchChromium(std::string& error) {
     KillProcessTree(child.pid);
     return false;
   }
+  LearnIdentity(*pipe, version, args_, std::min(startTimeoutMs_, 5000));
   pipe->Send("Target.setDiscoverTargets", {{"discover", true}});
   child_pid_ = child.pid;
   std::lock_guard<std::mutex> lock(pipeMutex_);
@@ -457,6 +459,7 @@ void Engine::SetUpBrowser(Browser& b) {
   pipe->Send("Runtime.enable", json::object(), s);
   pipe->Send("Network.enable", json::object(), s);
   pipe->Send("Emulation.setFocusEmulationEnabled", {{"enabled", true}}, s);
+  for (auto& [method, params] : PageIdentityCommands()) pipe->Send(method, params, s);
   if (!options.javascript) pipe->Send("Emulation.setScriptExecutionDisabled", {{"value", true}}, s);
   if (options.hasBackground) {
     uint32_t c = options.backgroundColor;

@@ -106,14 +106,17 @@ struct BrowserOptions {
   int helperWaitMs = 5000;  // for the helper's extension list
 };
 
-// Chromium's command line flags for a run with that user data folder (the cache
-// folder, the options' extra flags and the start page come on top).
-std::vector<std::string> ChromiumArgs(const std::string& userDataDir);
+// Chromium's command line flags for a run with that user data folder and the
+// engine's `locale` setting (the cache folder, the options' extra flags and the
+// start page come on top).
+std::vector<std::string> ChromiumArgs(const std::string& userDataDir,
+                                      const std::string& locale = std::string());
 
 struct EngineOptions {
   std::string executable;    // empty: $PV7_CHROMIUM or /usr/bin/chromium
   std::string userDataDir;   // empty: a fresh temporary folder removed at shutdown
   std::string cacheDir;      // empty: none given
+  std::string locale;        // the pages' language; empty: the locale environment
   std::vector<std::string> extraArgs;
   int startTimeoutMs = 20000;
   PngDecoder decoder = PngDecoder::Deflate;

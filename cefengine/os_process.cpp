@@ -1,6 +1,7 @@
 #include "os_process.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -55,10 +56,28 @@ bool ExecSucceeded(int statusRead, pid_t child, const std::string& exe, std::str
   return false;
 }
 
+// The process environment with the extra entries, each replacing a variable of its
+// name; the pointers stay valid while `extra` and the environment are unchanged.
+std::vector<char*> EnvironmentWith(const std::vector<std::string>& extra) {
+  std::vector<char*> envp;
+  for (char** e = environ; e && *e; ++e) {
+    bool replaced = false;
+    for (const std::string& x : extra) {
+      size_t eq = x.find('=');
+      if (eq != std::string::npos && strncmp(*e, x.c_str(), eq + 1) == 0) replaced = true;
+    }
+    if (!replaced) envp.push_back(*e);
+  }
+  for (const std::string& x : extra) envp.push_back(const_cast<char*>(x.c_str()));
+  envp.push_back(nullptr);
+  return envp;
+}
+
 }  // namespace
 
 bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
-                    bool quietOutput, ChildProcess& out, std::string& error) {
+                    bool quietOutput, ChildProcess& out, std::string& error,
+                    const std::vector<std::string>& extraEnv) {
   int cmd[2], evt[2], status[2];
   // Sockets rather than pipes: writing to a dead child then fails with EPIPE through
   // MSG_NOSIGNAL instead of killing the host with SIGPIPE.
@@ -85,6 +104,8 @@ bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args
   argv.push_back(const_cast<char*>(exe.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // Copied before fork: the child may only make async-signal-safe calls.
+  std::vector<char*> envp = EnvironmentWith(extraEnv);
   pid_t parent = getpid();
 
   pid_t pid = fork();
@@ -115,7 +136,7 @@ bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args
     // Everything but 0-4 and the status pipe closes on exec (CLOEXEC or closed here).
     for (int fd = 5; fd < 1024; ++fd)
       if (fd != childStatus) close(fd);
-    execv(exe.c_str(), argv.data());
+    execve(exe.c_str(), argv.data(), envp.data());
     ReportExecFailure(childStatus);
   }
   close(childCmd);
@@ -326,6 +347,19 @@ void RemoveTree(const std::string& path) {
 }
 
 bool FileExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+bool FileReadable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+std::string ModuleFolder() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) || !info.dli_fname) return {};
+  // The main program is named as it was started, which may carry no folder.
+  std::string path = info.dli_fname;
+  if (path.find('/') == std::string::npos) path = SelfExecutable();
+  if (!path.empty() && path[0] != '/') path = CurrentDirectory() + "/" + path;
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
 
 uint64_t MonotonicMs() { return MonotonicUs() / 1000; }
 

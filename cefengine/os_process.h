@@ -14,12 +14,14 @@ struct ChildProcess {
   int fromChild = -1;  // our end of the child's fd 4 (replies and events)
 };
 
-// Starts `exe` with `args` (argv[1..]); fd 3 and 4 of the child are connected to the
-// two returned descriptors. The child is killed (SIGKILL) when the calling thread ends
+// Starts `exe` with `args` (argv[1..]) and the environment with `extraEnv`
+// ("NAME=value", replacing a variable of that name); fd 3 and 4 of the child are
+// connected to the two returned descriptors. The child is killed (SIGKILL) when the calling thread ends
 // and runs in a process group of its own. Returns false with `error` set when the
 // program cannot be started (also when exec fails).
 bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
-                    bool quietOutput, ChildProcess& out, std::string& error);
+                    bool quietOutput, ChildProcess& out, std::string& error,
+                    const std::vector<std::string>& extraEnv = {});
 
 // Starts a render helper: `exe` with `args` (argv[1..]); the child's fd 3 is the
 // other end of the returned socket `channel` (a stream socketpair), its standard
@@ -55,6 +57,10 @@ std::string CurrentDirectory();
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& path);
 bool FileExecutable(const std::string& path);
+bool FileReadable(const std::string& path);
+// The folder of the file this code was loaded from: the engine library, or the
+// program the library's parts are linked into; "" when unknown.
+std::string ModuleFolder();
 uint64_t MonotonicMs();
 uint64_t MonotonicUs();
 uint64_t ThreadCpuUs();

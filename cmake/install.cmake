@@ -2,7 +2,8 @@
 #
 #   PREFIX/lib/pv7host/   the host, the engine library beside it (the host loads
 #                         libcef.so from its own folder), the engine's data files
-#                         (data/) and the demo page (demo/demo.html)
+#                         beside the library (fonts.conf) and the demo page
+#                         (demo/demo.html)
 #   PREFIX/bin/pv7host    a link to ../lib/pv7host/pv7host; the host resolves its
 #                         real path, so it finds its folder from any working directory
 #   PREFIX/bin/           pv7parent and xmltool
@@ -12,17 +13,10 @@ set(PV7_INSTALL_LIBDIR lib/pv7host)
 set(PV7_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pv7host)
 set(PV7_ENGINE_DATA_DIR ${PROJECT_SOURCE_DIR}/cefengine/data)
 
-# The engine's data files beside build/bin/libcef.so, as they are installed. The
-# glob is checked again at every build, so files added later are copied too.
-file(GLOB_RECURSE PV7_ENGINE_DATA CONFIGURE_DEPENDS RELATIVE ${PV7_ENGINE_DATA_DIR}
-     ${PV7_ENGINE_DATA_DIR}/*)
-foreach(f IN LISTS PV7_ENGINE_DATA)
-  configure_file(${PV7_ENGINE_DATA_DIR}/${f} ${PV7_BIN_DIR}/data/${f} COPYONLY)
-endforeach()
-
 install(TARGETS pv7host DESTINATION ${PV7_INSTALL_LIBDIR})
 install(TARGETS cef LIBRARY DESTINATION ${PV7_INSTALL_LIBDIR})
-install(DIRECTORY ${PV7_ENGINE_DATA_DIR} DESTINATION ${PV7_INSTALL_LIBDIR} OPTIONAL)
+# The engine library looks for its data files beside itself, in the build as installed.
+install(DIRECTORY ${PV7_ENGINE_DATA_DIR}/ DESTINATION ${PV7_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/samples/demo/demo.html DESTINATION ${PV7_INSTALL_LIBDIR}/demo)
 install(TARGETS pv7parent xmltool DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -48,5 +42,5 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The libraries the programs link come from dpkg-shlibdeps; the browser the engine
 # library starts (/usr/bin/chromium) and the fonts pages are drawn with are named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "chromium, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "chromium, fonts-dejavu-core, fonts-liberation2, fonts-wine, fonts-open-sans, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-noto-core, fonts-noto-cjk, fonts-noto-color-emoji")
 include(CPack)

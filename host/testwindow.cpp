@@ -95,6 +95,8 @@ std::string DefaultStartUrl() {
 // The form description: components, their layout at 96 pixels per inch, and the
 // handlers they are bound to.
 TTestWindow::TTestWindow(TMainform& form) : FMainform(form) {
+  // The fonts the pages get (fonts.conf beside the engine library): Tahoma among them.
+  UseFontConfiguration(platform::ExecutableFolder() + "/fonts.conf");
   FForm = std::make_unique<TForm>(FMainform.Caption(), TBounds{247, 177, 816, 620}, 808, 592);
   FForm->SetFont(kFontName, 16);
 

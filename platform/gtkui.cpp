@@ -1,7 +1,9 @@
 #include "platform/gtkui.h"
 
+#include <fontconfig/fontconfig.h>
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
+#include <pango/pangocairo.h>
 
 #include <algorithm>
 #include <cstring>
@@ -231,6 +233,17 @@ bool OpenDisplay(std::string* error) {
   return false;
 }
 
+bool UseFontConfiguration(const std::string& path) {
+  FcConfig* config = FcConfigCreate();
+  if (!config) return false;
+  const bool loaded = FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(path.c_str()), FcTrue) &&
+                      FcConfigBuildFonts(config) && FcConfigSetCurrent(config);
+  FcConfigDestroy(config);  // the current configuration holds its own reference
+  // The next font map is made with the new configuration.
+  if (loaded) pango_cairo_font_map_set_default(nullptr);
+  return loaded;
+}
+
 void SetExceptionHandler(std::function<void()> handler) { gExceptionHandler = std::move(handler); }
 
 unsigned VirtualKeyFromKeyval(unsigned k) {
@@ -340,6 +353,23 @@ void TControl::SetFont(const std::string& family, int pixelHeight) {
   // Pango takes the first family of the list that the desktop has.
   ApplyCss(GTK_WIDGET(FWidget), "* { font-family: \"" + family + "\", sans-serif; font-size: " +
                                     std::to_string(pixelHeight) + "px; }");
+}
+
+std::string TControl::FontFace() const {
+  GtkWidget* w = GTK_WIDGET(FWidget);
+  GtkStyleContext* style = gtk_widget_get_style_context(w);
+  PangoFontDescription* asked = nullptr;
+  gtk_style_context_get(style, gtk_style_context_get_state(style), "font", &asked, nullptr);
+  if (!asked) return {};
+  std::string family;
+  if (PangoFont* font = pango_context_load_font(gtk_widget_get_pango_context(w), asked)) {
+    PangoFontDescription* got = pango_font_describe(font);
+    if (const char* f = pango_font_description_get_family(got)) family = f;
+    pango_font_description_free(got);
+    g_object_unref(font);
+  }
+  pango_font_description_free(asked);
+  return family;
 }
 
 TBounds TControl::Bounds() const {

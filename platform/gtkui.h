@@ -17,6 +17,11 @@ namespace platform::gui {
 // with the reason in *error. Call once, on the main thread, before any component.
 bool OpenDisplay(std::string* error);
 
+// Makes the fontconfig file at `path` this process's font configuration for the
+// components made after it (the system's configuration is not changed). False when
+// the file cannot be loaded; the configuration in use then stays.
+bool UseFontConfiguration(const std::string& path);
+
 // Called (on the main thread) when a component's event handler raised an exception;
 // the exception is dropped and the window keeps running. May be empty.
 void SetExceptionHandler(std::function<void()> handler);
@@ -82,6 +87,8 @@ class TControl {
   void SetAnchors(unsigned anchors);
   // Font family (falling back to the desktop's sans-serif) and height in pixels.
   void SetFont(const std::string& family, int pixelHeight);
+  // The family of the face the toolkit draws the control's text with.
+  std::string FontFace() const;
   // The current placement within the parent (after layout).
   TBounds Bounds() const;
   int Width() const { return Bounds().Width; }

@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project builds, tests and runs with.
 set -euo pipefail
+# Sound: pulseaudio and pulseaudio-utils (parec) for the test that records a page's
+# tone. Fonts for real pages, mapped to the Windows family names by
+# cefengine/data/fonts.conf: fonts-liberation2 (Arial, Times New Roman, Courier New:
+# metric copies), fonts-wine (Tahoma itself), fonts-crosextra-carlito and -caladea
+# (Calibri, Cambria: metric copies), fonts-open-sans (Segoe UI: no metric copy is
+# packaged; Open Sans is by the same designer and of close proportions); Verdana
+# gets DejaVu Sans (the Vera design, as wide as Verdana). Noto for the world's
+# scripts (fonts-noto-core, fonts-noto-cjk) and colour emoji (fonts-noto-color-emoji).
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -14,4 +22,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   xvfb xauth xdotool x11-utils \
   clang libclang-rt-14-dev \
   libxml2-dev libpugixml-dev python3 \
-  fonts-dejavu-core
+  fonts-dejavu-core \
+  pulseaudio pulseaudio-utils \
+  fonts-liberation2 fonts-wine fonts-open-sans fonts-crosextra-carlito fonts-crosextra-caladea \
+  fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji

@@ -128,6 +128,9 @@ class TParentSide {
     return false;
   }
   void ClearConsole() { std::lock_guard<std::mutex> g(FLock); FConsole.clear(); }
+  // Keeps a copy of every frame's BMP as the last one (off by default: a copy costs).
+  void KeepLastFrame(bool keep) { std::lock_guard<std::mutex> g(FLock); FKeepLast = keep; }
+  std::string LastFrame() { std::lock_guard<std::mutex> g(FLock); return FLastFrame; }
   // Width and height of the last frame (0 x 0 before any).
   std::pair<int, int> LastSize() { std::lock_guard<std::mutex> g(FLock); return {FLastW, FLastH}; }
 
@@ -229,6 +232,7 @@ class TParentSide {
       FFrameBytes += m.GetSize();
       FLastW = w;
       FLastH = h;
+      if (FKeepLast) FLastFrame.assign(m.View());
       FChanged.notify_all();
     }
   }
@@ -262,6 +266,8 @@ class TParentSide {
   std::condition_variable FChanged;
   std::shared_ptr<platform::TcpSocket> FActn, FDraw;
   bool FDrawPaused = false, FDrawClosed = false;
+  bool FKeepLast = false;
+  std::string FLastFrame;
   long long FFrameBytes = 0;
   long FIntfConnections = 0;
   TAnswer FAnswer;

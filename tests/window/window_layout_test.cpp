@@ -33,6 +33,7 @@ using namespace platform::gui;
 namespace {
 
 TXServer* gX = nullptr;
+bool gFonts = false;  // the engine library's font configuration is in use
 bool gDisplay = false;
 
 // The test window's layout, built from the components alone.
@@ -93,6 +94,8 @@ class TLayoutTest : public ::testing::Test {
     SetEnvironment("DISPLAY", gX->Display());
     std::string error;
     gDisplay = OpenDisplay(&error);
+    // The window's fonts, as the test window takes them: Tahoma among them.
+    if (gDisplay) gFonts = UseFontConfiguration(std::string(PV7_BIN_DIR) + "/fonts.conf");
   }
   static void TearDownTestSuite() {
     // The toolkit keeps its display open; the server goes when the process ends.
@@ -161,4 +164,18 @@ TEST_F(TLayoutTest, PaintBoxTakesPicturesOfAnySizeAndEditBoxesKeepAnsiText) {
   EXPECT_EQ(f.form->Caption(), "Layout test");
   f.form->SetCaption("Plenvo \xE9");
   EXPECT_EQ(f.form->Caption(), "Plenvo \xE9");
+}
+
+// With the engine library's font configuration the window's Tahoma is Wine's Tahoma
+// (fonts-wine), which the system's configuration does not list.
+TEST_F(TLayoutTest, TahomaIsTheFaceOfTheWindowsFontWhereItIsInstalled) {
+  if (!std::filesystem::exists("/usr/share/wine/fonts/tahoma.ttf"))
+    GTEST_SKIP() << "fonts-wine is not installed";
+  ASSERT_TRUE(gFonts);
+  TForm form("fonts", TBounds{0, 0, 200, 100}, 200, 100);
+  TEdit edit(form);
+  edit.SetFont("Tahoma", 21);
+  EXPECT_EQ(edit.FontFace(), "Tahoma");
+  edit.SetFont("No Such Face", 21);
+  EXPECT_NE(edit.FontFace(), "Tahoma");
 }
