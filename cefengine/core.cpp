@@ -126,6 +126,7 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
       return false;
     }
   }
+  if (!UsableFolders(options, error)) return false;
   args_ = ChromiumArgs(userDataDir_);
   if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
   for (const std::string& a : options.extraArgs) args_.push_back(a);
@@ -142,6 +143,21 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
     return false;
   }
   running_ = true;
+  return true;
+}
+
+// The folders the caller gave must be usable as they are: Chromium, given a user
+// data folder it cannot write, would fall back to the user's own profile.
+bool Engine::UsableFolders(const EngineOptions& options, std::string& error) {
+  std::string why;
+  if (!ownUserDataDir_ && !WritableFolder(userDataDir_, why)) {
+    error = "the user data folder cannot be used: " + why;
+    return false;
+  }
+  if (!options.cacheDir.empty() && !WritableFolder(Absolute(options.cacheDir), why)) {
+    error = "the cache folder cannot be used: " + why;
+    return false;
+  }
   return true;
 }
 

@@ -165,6 +165,7 @@ class Engine {
   Engine() = default;
   void OnEvent(json& msg);
   void OnPipeClosed();
+  bool UsableFolders(const EngineOptions& options, std::string& error);
   bool LaunchChromium(std::string& error);
   void StopChromium();
   bool AttachBrowser(Browser& b);
