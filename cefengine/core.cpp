@@ -146,6 +146,13 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
   return true;
 }
 
+// Chromium keeps some files outside its user data folder (its crash reports, the
+// desktop's caches) in the user's configuration and cache folders: they are moved
+// into the user data folder, so nothing of the user's own is touched.
+std::vector<std::string> ChromiumEnvironment(const std::string& userDataDir) {
+  return {"XDG_CONFIG_HOME=" + userDataDir + "/config", "XDG_CACHE_HOME=" + userDataDir + "/cache"};
+}
+
 // The folders the caller gave must be usable as they are: Chromium, given a user
 // data folder it cannot write, would fall back to the user's own profile.
 bool Engine::UsableFolders(const EngineOptions& options, std::string& error) {
@@ -168,7 +175,8 @@ bool Engine::UsableFolders(const EngineOptions& options, std::string& error) {
 bool Engine::LaunchChromium(std::string& error) {
   ChildProcess child;
   bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
-  if (!LaunchWithPipe(exe_, args_, quiet, child, error)) return false;
+  if (!LaunchWithPipe(exe_, args_, quiet, child, error, ChromiumEnvironment(userDataDir_)))
+    return false;
   auto pipe = std::make_shared<DevToolsPipe>(
       child.toChild, child.fromChild, [this](json& m) { OnEvent(m); }, [this] { OnPipeClosed(); });
   json version;

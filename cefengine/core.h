@@ -110,6 +110,9 @@ struct BrowserOptions {
 // folder, the options' extra flags and the start page come on top).
 std::vector<std::string> ChromiumArgs(const std::string& userDataDir);
 
+// The environment variables Chromium is started with on top of the host's own.
+std::vector<std::string> ChromiumEnvironment(const std::string& userDataDir);
+
 struct EngineOptions {
   std::string executable;    // empty: $PV7_CHROMIUM or /usr/bin/chromium
   std::string userDataDir;   // empty: a fresh temporary folder removed at shutdown

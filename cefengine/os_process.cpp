@@ -57,8 +57,26 @@ bool ExecSucceeded(int statusRead, pid_t child, const std::string& exe, std::str
 
 }  // namespace
 
+// This process's environment with the entries of `changes` put in place of the
+// variables of the same names.
+static std::vector<char*> ChildEnvironment(const std::vector<std::string>& changes) {
+  std::vector<char*> envp;
+  for (char** e = environ; e && *e; ++e) {
+    bool replaced = false;
+    for (const std::string& c : changes) {
+      const size_t eq = c.find('=');
+      replaced = replaced || (strncmp(*e, c.c_str(), eq + 1) == 0);
+    }
+    if (!replaced) envp.push_back(*e);
+  }
+  for (const std::string& c : changes) envp.push_back(const_cast<char*>(c.c_str()));
+  envp.push_back(nullptr);
+  return envp;
+}
+
 bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
-                    bool quietOutput, ChildProcess& out, std::string& error) {
+                    bool quietOutput, ChildProcess& out, std::string& error,
+                    const std::vector<std::string>& environment) {
   int cmd[2], evt[2], status[2];
   // Sockets rather than pipes: writing to a dead child then fails with EPIPE through
   // MSG_NOSIGNAL instead of killing the host with SIGPIPE.
@@ -85,6 +103,7 @@ bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args
   argv.push_back(const_cast<char*>(exe.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp = ChildEnvironment(environment);
   pid_t parent = getpid();
 
   pid_t pid = fork();
@@ -115,7 +134,7 @@ bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args
     // Everything but 0-4 and the status pipe closes on exec (CLOEXEC or closed here).
     for (int fd = 5; fd < 1024; ++fd)
       if (fd != childStatus) close(fd);
-    execv(exe.c_str(), argv.data());
+    execve(exe.c_str(), argv.data(), envp.data());
     ReportExecFailure(childStatus);
   }
   close(childCmd);

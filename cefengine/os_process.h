@@ -17,9 +17,11 @@ struct ChildProcess {
 // Starts `exe` with `args` (argv[1..]); fd 3 and 4 of the child are connected to the
 // two returned descriptors. The child is killed (SIGKILL) when the calling thread ends
 // and runs in a process group of its own. Returns false with `error` set when the
-// program cannot be started (also when exec fails).
+// program cannot be started (also when exec fails). `environment` ("NAME=value")
+// replaces or adds variables of the child's environment.
 bool LaunchWithPipe(const std::string& exe, const std::vector<std::string>& args,
-                    bool quietOutput, ChildProcess& out, std::string& error);
+                    bool quietOutput, ChildProcess& out, std::string& error,
+                    const std::vector<std::string>& environment = {});
 
 // Starts a render helper: `exe` with `args` (argv[1..]); the child's fd 3 is the
 // other end of the returned socket `channel` (a stream socketpair), its standard

@@ -25,27 +25,28 @@ std::string Join(const std::string& base, const std::string& name) {
 }
 
 // Locks the first free pair under `base` ("" is the working directory). False with
-// the last reason when every pair is taken or cannot be made.
+// the reason the configured pair could not be had when none can.
 bool LockFreePair(const std::string& base, const std::string& cacheName,
                   const std::string& userDataName, TEngineFolders& out, std::string& why) {
-  why = "every pair of engine folders is in use";
+  std::string first;
   for (int n = 1; n <= kMaxFolderPairs; ++n) {
     const std::string suffix = n == 1 ? "" : "-" + std::to_string(n);
     const std::string userData = Join(base, userDataName + suffix);
     const std::string cache = Join(base, cacheName + suffix);
-    if (!platform::MakeFolder(userData, why)) continue;
+    std::string reason = "every pair of engine folders is in use";
     std::optional<platform::FileLock> lock;
-    const auto result = platform::FileLock::TryLock(userData + "/" + kLockFileName, lock, why);
-    if (result == platform::FileLock::Result::Busy) {
-      why = "every pair of engine folders is in use";
-      continue;
+    if (platform::MakeFolder(userData, reason) &&
+        platform::FileLock::TryLock(userData + "/" + kLockFileName, lock, reason) ==
+            platform::FileLock::Result::Locked &&
+        platform::MakeFolder(cache, reason)) {
+      HeldLock() = std::move(lock);
+      out.cache = cache;
+      out.userData = userData;
+      return true;
     }
-    if (result == platform::FileLock::Result::Failed || !platform::MakeFolder(cache, why)) continue;
-    HeldLock() = std::move(lock);
-    out.cache = cache;
-    out.userData = userData;
-    return true;
+    if (first.empty()) first = reason;
   }
+  why = first;
   return false;
 }
 

@@ -223,12 +223,15 @@ class Iconv {
 };
 
 // Whether iconv knows the code page and it keeps printable ASCII, tab and line
-// ends as they are, one byte each (the channel tags and XML need that).
+// ends as they are, one byte each (the channel tags and XML need that). Backslash
+// and tilde may differ: the Japanese code pages put the yen sign and the overline
+// there.
 bool KeepsAscii(const std::string& iconvName) {
   Iconv cd("UTF-16LE", iconvName.c_str());
   if (!cd.Ok()) return false;
   std::string ascii = "\t\r\n";
-  for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
+  for (char c = 0x20; c < 0x7F; ++c)
+    if (c != '\\' && c != '~') ascii.push_back(c);
   char out[512];
   char* in = ascii.data();
   char* o = out;

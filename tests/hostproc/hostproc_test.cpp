@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/channel.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/socket.h"
 #include "xml/stream.h"
@@ -583,8 +584,7 @@ TEST(HostFolders, UnwritableWorkingDirectoryUsesAPrivateFolder) {
   std::filesystem::permissions(dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   // As root only an immutable folder refuses new entries.
   std::system(("chattr +i '" + dir.string() + "' 2>/dev/null").c_str());
-  const bool unwritable = ::access(dir.c_str(), W_OK) != 0 ||
-                          ::mkdir((dir / "probe").c_str(), 0700) != 0;
+  const bool unwritable = !std::ofstream(dir / "probe").is_open();
   if (unwritable) {
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     {
@@ -601,7 +601,7 @@ TEST(HostFolders, UnwritableWorkingDirectoryUsesAPrivateFolder) {
     {
       HostRun run({"-drawPort={port}"}, std::nullopt, dir.string(), "tmp");
       ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
-      const std::string base = (tmp / ("pv7host-" + std::to_string(::getuid()))).string();
+      const std::string base = (tmp / ("pv7host-" + std::to_string(platform::CurrentUserId()))).string();
       EXPECT_EQ(FoldersOf(run), base + "/cache " + base + "/userdata");
       EXPECT_EQ(std::filesystem::status(base).permissions() & std::filesystem::perms::all,
                 std::filesystem::perms::owner_all);
@@ -615,4 +615,30 @@ TEST(HostFolders, UnwritableWorkingDirectoryUsesAPrivateFolder) {
   std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
   for (const auto& d : {dir, runtime, tmp}) std::filesystem::remove_all(d);
   if (!unwritable) GTEST_SKIP() << "cannot make a folder that this user cannot write";
+}
+
+// --- the ANSI code page ------------------------------------------------------------
+
+// Command texts reach the engine through the chosen code page: a UTF-8 document,
+// a windows-1251 one and, with 65001, raw bytes without a declaration.
+TEST(HostCodePage, CommandTextsFollowPV7CODEPAGE) {
+  for (const char* codePage : {"1251", "CP1251"}) {
+    ::setenv("PV7_CODEPAGE", codePage, 1);
+    HostRun run({"-drawPort={port}"}, std::nullopt, "", codePage);
+    ::unsetenv("PV7_CODEPAGE");
+    ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+    run.Send("<?xml version=\"1.0\" encoding=\"UTF-8\"?><JavaScript>u \xD0\x96 \xC3\xA9</JavaScript>");
+    run.Send("<?xml version=\"1.0\" encoding=\"windows-1251\"?><JavaScript>w \xC6</JavaScript>");
+    // Zhe is in 1251; e acute is not and became '?' in the ANSI text.
+    EXPECT_TRUE(run.WaitForLine("frame.execute_java_script about:blank 0 w \xD0\x96")) << codePage;
+    EXPECT_TRUE(HasLine(run.Log(), "frame.execute_java_script about:blank 0 u \xD0\x96 ?")) << codePage;
+    run.Host().Kill();
+  }
+  ::setenv("PV7_CODEPAGE", "65001", 1);
+  HostRun run({"-drawPort={port}"}, std::nullopt, "", "65001");
+  ::unsetenv("PV7_CODEPAGE");
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  run.Send("<JavaScript>raw \xD0\x96 \xE6\x97\xA5</JavaScript>");
+  EXPECT_TRUE(run.WaitForLine("frame.execute_java_script about:blank 0 raw \xD0\x96 \xE6\x97\xA5"));
+  run.Host().Kill();
 }
