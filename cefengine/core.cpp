@@ -150,7 +150,8 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
 // desktop's caches) in the user's configuration and cache folders: they are moved
 // into the user data folder, so nothing of the user's own is touched.
 std::vector<std::string> ChromiumEnvironment(const std::string& userDataDir) {
-  return {"XDG_CONFIG_HOME=" + userDataDir + "/config", "XDG_CACHE_HOME=" + userDataDir + "/cache"};
+  return {"XDG_CONFIG_HOME=" + userDataDir + "/xdg-config",
+          "XDG_CACHE_HOME=" + userDataDir + "/xdg-cache"};
 }
 
 // The folders the caller gave must be usable as they are: Chromium, given a user

@@ -78,7 +78,6 @@ int main(int argc, char** argv) {
   SetBrowserProcessSetup(UseEngineFolders);
   bool browserProcess = false;
   int status = StartEngineRole(argc, argv, browserProcess);
-  if (status == kExitEngineLibrary) return status;  // nothing was loaded
   if (status == kExitOk && browserProcess) status = RunBrowserProcess();
   StopEngine();
   return status;
