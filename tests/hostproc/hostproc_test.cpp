@@ -3,6 +3,7 @@
 // call the host makes is read back from the scripted engine's call log.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "tests/hostile/proc_probe.h"
 #include "xml/stream.h"
 
 using platform::ChildProcess;
@@ -285,7 +287,13 @@ struct TReaderEnd {
   const char* message;
   const char* reason;
 };
-void PrintTo(const TReaderEnd&, std::ostream* os) { *os << "message"; }
+// The message's letters and digits name the case.
+void PrintTo(const TReaderEnd& e, std::ostream* os) {
+  std::string name;
+  for (const char* p = e.message; *p && name.size() < 40; ++p)
+    if (std::isalnum(static_cast<unsigned char>(*p))) name.push_back(*p);
+  *os << name;
+}
 class HostReaderEnds : public ::testing::TestWithParam<TReaderEnd> {};
 
 // The reader says why on standard error and closes ACTN: the parent reads its end.
@@ -581,9 +589,7 @@ TEST(HostFolders, UnwritableWorkingDirectoryUsesAPrivateFolder) {
     std::filesystem::create_directories(d);
   }
   std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-  std::filesystem::permissions(dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  // As root only an immutable folder refuses new entries.
-  std::system(("chattr +i '" + dir.string() + "' 2>/dev/null").c_str());
+  probe::TReadOnlyFolder readOnly(dir);
   const bool unwritable = !std::ofstream(dir / "probe").is_open();
   if (unwritable) {
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
@@ -611,9 +617,8 @@ TEST(HostFolders, UnwritableWorkingDirectoryUsesAPrivateFolder) {
     }
     ::unsetenv("TMPDIR");
   }
-  std::system(("chattr -i '" + dir.string() + "' 2>/dev/null").c_str());
-  std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-  for (const auto& d : {dir, runtime, tmp}) std::filesystem::remove_all(d);
+  std::filesystem::remove_all(runtime);
+  std::filesystem::remove_all(tmp);
   if (!unwritable) GTEST_SKIP() << "cannot make a folder that this user cannot write";
 }
 

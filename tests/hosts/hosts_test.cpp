@@ -91,12 +91,8 @@ TEST(SeveralHosts, ThreeHostsInOneWorkingDirectoryAllPaintWithFoldersOfTheirOwn)
 TEST(SeveralHosts, UnwritableWorkingDirectoryNeverTouchesTheUsersProfile) {
   const fs::path dir = FreshDir("readonly"), home = FreshDir("home"), runtime = FreshDir("runtime");
   fs::permissions(runtime, fs::perms::owner_all);
-  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-  std::system(("chattr +i '" + dir.string() + "' 2>/dev/null").c_str());
-  if (Writable(dir)) {
-    fs::permissions(dir, fs::perms::owner_all);
-    GTEST_SKIP() << "cannot make a folder that this user cannot write";
-  }
+  probe::TReadOnlyFolder readOnly(dir);
+  if (Writable(dir)) GTEST_SKIP() << "cannot make a folder that this user cannot write";
   const std::string savedHome = platform::GetEnvironment("HOME");
   ::setenv("HOME", home.c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
@@ -113,9 +109,7 @@ TEST(SeveralHosts, UnwritableWorkingDirectoryNeverTouchesTheUsersProfile) {
   }
   EXPECT_FALSE(fs::exists(home / ".config/chromium"));
   EXPECT_FALSE(fs::exists(home / ".cache/chromium"));
-  std::system(("chattr -i '" + dir.string() + "' 2>/dev/null").c_str());
-  fs::permissions(dir, fs::perms::owner_all);
-  for (const auto& d : {dir, home, runtime}) fs::remove_all(d);
+  for (const auto& d : {home, runtime}) fs::remove_all(d);
 }
 
 // No Chromium, or one that ends at once: status 5 before any channel opens.
