@@ -186,8 +186,10 @@ std::vector<GenericCodePage>& GenericPages() {
   return pages;
 }
 
-// The iconv name of a code page registered here; "" for the others.
+// The iconv name of a code page registered here; "" for the others (the code
+// pages of the table are never registered, so they are told apart without a lock).
 std::string GenericName(unsigned cp) {
+  if (cp == kUtf8CodePage || IconvName(cp)) return {};
   std::lock_guard<std::mutex> guard(GenericLock());
   for (const GenericCodePage& page : GenericPages())
     if (page.number == cp) return page.iconvName;
@@ -245,6 +247,7 @@ bool KeepsAscii(const std::string& iconvName) {
 
 size_t GenericToWide(const std::string& name, const char* src, size_t n, char16_t* dst,
                      size_t cap) {
+  if (n == 0 || cap == 0) return 0;  // iconv takes no empty buffers
   Iconv cd("UTF-16LE", name.c_str());
   if (!cd.Ok()) return 0;
   std::vector<char> out(cap * 2);
@@ -270,6 +273,7 @@ size_t GenericToWide(const std::string& name, const char* src, size_t n, char16_
 
 size_t GenericFromWide(const std::string& name, const char16_t* src, size_t n, char* dst,
                        size_t cap) {
+  if (n == 0 || cap == 0) return 0;  // iconv takes no empty buffers
   Iconv cd(name.c_str(), "UTF-16LE");
   if (!cd.Ok()) return 0;
   std::vector<char> units(n * 2);
