@@ -520,7 +520,7 @@ CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* sett
   }
   std::string error;
   if (!Engine::Get().Start(options, error)) {
-    fprintf(stderr, "cef_initialize: %s\n", error.c_str());
+    fprintf(stderr, "the engine could not start: %s\n", error.c_str());
     Release(application);
     return 0;
   }

@@ -127,6 +127,7 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
       return false;
     }
   }
+  if (!UsableFolders(options, error)) return false;
   args_ = ChromiumArgs(userDataDir_, options.locale);
   if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
   for (const std::string& a : options.extraArgs) args_.push_back(a);
@@ -146,6 +147,29 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
   return true;
 }
 
+// Chromium keeps some files outside its user data folder (its crash reports, the
+// desktop's caches) in the user's configuration and cache folders: they are moved
+// into the user data folder, so nothing of the user's own is touched.
+std::vector<std::string> FolderEnvironment(const std::string& userDataDir) {
+  return {"XDG_CONFIG_HOME=" + userDataDir + "/xdg-config",
+          "XDG_CACHE_HOME=" + userDataDir + "/xdg-cache"};
+}
+
+// The folders the caller gave must be usable as they are: Chromium, given a user
+// data folder it cannot write, would fall back to the user's own profile.
+bool Engine::UsableFolders(const EngineOptions& options, std::string& error) {
+  std::string why;
+  if (!ownUserDataDir_ && !WritableFolder(userDataDir_, why)) {
+    error = "the user data folder cannot be used: " + why;
+    return false;
+  }
+  if (!options.cacheDir.empty() && !WritableFolder(Absolute(options.cacheDir), why)) {
+    error = "the cache folder cannot be used: " + why;
+    return false;
+  }
+  return true;
+}
+
 // Starts Chromium on the pipe and waits for its first reply; on success the new pipe
 // is the engine's. Runs on the main thread (Start) or the engine I/O thread (a
 // restart): Chromium dies with the thread that launched it, and both live as long as
@@ -153,7 +177,9 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
 bool Engine::LaunchChromium(std::string& error) {
   ChildProcess child;
   bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
-  if (!LaunchWithPipe(exe_, args_, quiet, child, error, ChromiumEnvironment(ProcessEnv))) return false;
+  std::vector<std::string> environment = ChromiumEnvironment(ProcessEnv);
+  for (std::string& v : FolderEnvironment(userDataDir_)) environment.push_back(std::move(v));
+  if (!LaunchWithPipe(exe_, args_, quiet, child, error, environment)) return false;
   auto pipe = std::make_shared<DevToolsPipe>(
       child.toChild, child.fromChild, [this](json& m) { OnEvent(m); }, [this] { OnPipeClosed(); });
   json version;

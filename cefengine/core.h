@@ -112,6 +112,10 @@ struct BrowserOptions {
 std::vector<std::string> ChromiumArgs(const std::string& userDataDir,
                                       const std::string& locale = std::string());
 
+// The environment variables that keep Chromium's own configuration and cache
+// folders inside the user data folder.
+std::vector<std::string> FolderEnvironment(const std::string& userDataDir);
+
 struct EngineOptions {
   std::string executable;    // empty: $PV7_CHROMIUM or /usr/bin/chromium
   std::string userDataDir;   // empty: a fresh temporary folder removed at shutdown
@@ -168,6 +172,7 @@ class Engine {
   Engine() = default;
   void OnEvent(json& msg);
   void OnPipeClosed();
+  bool UsableFolders(const EngineOptions& options, std::string& error);
   bool LaunchChromium(std::string& error);
   void StopChromium();
   bool AttachBrowser(Browser& b);

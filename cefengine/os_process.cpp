@@ -346,6 +346,29 @@ void RemoveTree(const std::string& path) {
   nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+bool WritableFolder(const std::string& path, std::string& error) {
+  struct stat st {};
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = path + ": " + strerror(errno);
+    return false;
+  }
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = path + ": not a folder";
+    return false;
+  }
+  std::string probe = path + "/.pv7-write-XXXXXX";
+  std::vector<char> buf(probe.begin(), probe.end());
+  buf.push_back(0);
+  const int fd = mkstemp(buf.data());
+  if (fd < 0) {
+    error = path + ": " + strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(buf.data());
+  return true;
+}
+
 bool FileExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
 bool FileReadable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }

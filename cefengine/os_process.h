@@ -56,6 +56,9 @@ std::string GetEnv(const char* name);
 std::string CurrentDirectory();
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& path);
+// Makes the folder when it is missing (its parent must exist) and checks that a
+// file can be made in it; false with the reason otherwise.
+bool WritableFolder(const std::string& path, std::string& error);
 bool FileExecutable(const std::string& path);
 bool FileReadable(const std::string& path);
 // The folder of the file this code was loaded from: the engine library, or the

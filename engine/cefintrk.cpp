@@ -15,6 +15,7 @@ struct TEngineState {
   TCommandLineProc commandLineProc = nullptr;
   TRegisterSchemesProc schemeProc = nullptr;
   TRegisterExtensionProc extensionProc = nullptr;
+  TBrowserProcessSetupProc setupProc = nullptr;
   bool initialised = false;
   std::vector<std::string> args;
   std::string program = "pv7host";
@@ -308,7 +309,6 @@ bool StartEngine() {
   if (CefLibraryLoaded()) return true;
   platform::MaskFloatingPointExceptions();
   LoadEngineLibrary();
-  cef_settings_t settings = FillCefSettings(CefSettingsDefaults());
   st.app = new TInternalApp();
   // argv as the engine sees it: the program followed by the recorded arguments.
   std::vector<char*> argv;
@@ -318,10 +318,17 @@ bool StartEngine() {
   cef_main_args_t mainArgs{int(argv.size() - 1), argv.data()};
   const int code = CefLib().cef_execute_process(&mainArgs, st.app->Share<cef_app_t>(), nullptr);
   if (code >= 0) return false;
-  CefLib().cef_initialize(&mainArgs, &settings, st.app->Share<cef_app_t>(), nullptr);
+  if (st.setupProc) st.setupProc();
+  const cef_settings_t settings = FillCefSettings(CefSettingsDefaults());
+  // An engine that reports failure is not running: going on would give a host that
+  // takes commands and never paints.
+  if (!CefLib().cef_initialize(&mainArgs, &settings, st.app->Share<cef_app_t>(), nullptr))
+    throw EEngineStartError("the engine could not start");
   st.initialised = true;
   return true;
 }
+
+void SetBrowserProcessSetup(TBrowserProcessSetupProc proc) { State().setupProc = proc; }
 
 bool StartEngine(int argc, char** argv) {
   if (CefLibraryLoaded()) return true;

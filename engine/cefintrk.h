@@ -79,13 +79,27 @@ void RegisterLocalScheme(cef_scheme_registrar_t* registrar);
 using TRegisterExtensionProc = bool (*)();
 void SetRegisterExtensionProc(TRegisterExtensionProc proc);
 
+// The engine library is loaded but the engine could not be initialised (Chromium
+// could not start, or ended during start-up).
+class EEngineStartError : public ECefException {
+ public:
+  using ECefException::ECefException;
+};
+
+// Runs in the browser process only, once its role is known and before the engine
+// is initialised; it may change the settings defaults (the engine folders) and
+// raise to fail the start. None is set by default.
+using TBrowserProcessSetupProc = void (*)();
+void SetBrowserProcessSetup(TBrowserProcessSetupProc proc);
+
 // Sets the defaults, the process handlers and the scheme callback. Every process runs it first.
 void ConfigureEngine();
 // Loads the engine and decides the role: false in an engine sub-process whose
 // work is over (the program then ends with status 0), true in the browser
 // process with the engine initialised. A later call with the library loaded
 // returns true at once. Raises Exception / ECefException when the library
-// cannot be loaded or lacks an entry point.
+// cannot be loaded or lacks an entry point, EEngineStartError when the engine
+// reports that it could not be initialised.
 bool StartEngine(int argc, char** argv);
 // The form used by the engine runtime itself once the library is loaded.
 bool StartEngine();

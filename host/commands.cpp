@@ -35,7 +35,23 @@ std::string FieldText(TXmlElement& root, std::string_view name) {
   return root.FindOrAppendChild(name)->GetText();
 }
 
-int FieldInt(TXmlElement& root, std::string_view name) { return StrToInt(FieldText(root, name)); }
+// A conversion error names the field that failed.
+template <class F>
+auto InField(std::string_view name, F read) {
+  try {
+    return read();
+  } catch (const EConvertError& e) {
+    throw EConvertError(std::string(name) + ": " + e.Message());
+  }
+}
+
+int FieldInt(TXmlElement& root, std::string_view name) {
+  return InField(name, [&] { return StrToInt(FieldText(root, name)); });
+}
+
+int AttrInt(TXmlElement& root, std::string_view name) {
+  return InField(name, [&] { return root.ReadIntegerAttr(name, 0); });
+}
 
 TCefRef<cef_browser_host_t> HostOf(ICommandTarget& target) {
   TCefRef<cef_browser_t> browser = target.EngineBrowser();
@@ -69,8 +85,8 @@ void DoKeyPress(ICommandTarget& target, TXmlElement& root) {
   if (type < 0) return;  // no engine event type for it: the command is ignored
   event.type = cef_key_event_type_t(type);
   event.is_system_key = IndexOfText(root.ReadStringAttr("sysChar", ""), {"FALSE", "TRUE"});
-  event.windows_key_code = root.ReadIntegerAttr("key", 0);
-  event.modifiers = uint32_t(root.ReadIntegerAttr("modifiers", 0)) & 0xFFFF;
+  event.windows_key_code = AttrInt(root, "key");
+  event.modifiers = uint32_t(AttrInt(root, "modifiers")) & 0xFFFF;
   if (auto host = HostOf(target)) host->send_key_event(host.get(), &event);
 }
 

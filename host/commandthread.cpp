@@ -1,6 +1,7 @@
 #include "host/commandthread.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "host/streamut.h"
@@ -31,9 +32,18 @@ void TGoGoThread::Start() {
 }
 
 // One reused buffer; an empty message is skipped. Any error (parse, conversion,
-// engine call, the socket) ends the loop silently. The peer's close ends it too:
-// after a graceful close every further read would fail at once.
+// engine call, the socket) ends the loop with its reason on standard error and
+// closes ACTN, so the parent sees that no further command is read. The peer's
+// close ends it too: after a graceful close every further read would fail at once.
 void TGoGoThread::Execute() {
+  if (!ReadCommands()) CloseConnection();
+}
+
+void TGoGoThread::CloseConnection() {
+  if (FClient) FClient->Shutdown();
+}
+
+bool TGoGoThread::ReadCommands() {
   streamut::TMemoryStream buffer;
   try {
     while (!FTerminated) {
@@ -42,12 +52,17 @@ void TGoGoThread::Execute() {
       try {
         ReadMessage(FClient->Socket(), buffer);
       } catch (const platform::EGracefulClose&) {
-        break;
+        return true;
       }
       buffer.SetPosition(0);
       if (buffer.GetSize() > 0) FDispatch(*this, buffer);
     }
+    return true;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pv7host: the command reader ended: %s\n", e.what());
   } catch (...) {
-    // The reader ends; the host keeps running without commands.
+    std::fprintf(stderr, "pv7host: the command reader ended\n");
   }
+  // The host keeps running without commands.
+  return false;
 }

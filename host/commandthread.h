@@ -42,6 +42,10 @@ class TGoGoThread {
  private:
   ~TGoGoThread() = default;
   void Execute();
+  // The loop; false when it ended on an error (reported on standard error).
+  bool ReadCommands();
+  // Shuts ACTN down in both directions; the owner closes the socket itself.
+  void CloseConnection();
 
   std::shared_ptr<TTcpClient> FClient;  // read only by the command thread once started
   TDispatch FDispatch;

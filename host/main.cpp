@@ -6,47 +6,79 @@
 #include <string>
 
 #include "engine/cefintrk.h"
+#include "engine/enginefolders.h"
 #include "host/mainform.h"
+#include "host/startup.h"
 #include "host/switches.h"
 #include "host/testwindow.h"
+#include "platform/codepage.h"
 #include "platform/gtkui.h"
 #include "platform/mainloop.h"
 #include "xml/exception.h"
 
-int main(int argc, char** argv) {
-  SetProcessArguments(argc, argv);
-  ConfigureEngine();
-  bool browserProcess;
+namespace {
+
+// One line on standard error: line breaks inside the message become spaces.
+int Fail(int status, std::string message) {
+  for (char& c : message)
+    if (c == '\r' || c == '\n') c = ' ';
+  std::fprintf(stderr, "pv7host: %s\n", message.c_str());
+  return status;
+}
+
+// Starts the engine; the process's role, or the exit status of a failure.
+int StartEngineRole(int argc, char** argv, bool& browserProcess) {
   try {
     browserProcess = StartEngine(argc, argv);
+    return kExitOk;
+  } catch (const EEngineStartError&) {
+    // The engine library has already said on standard error why Chromium did not start.
+    return kExitEngineStart;
+  } catch (const EEngineFolders& e) {
+    return Fail(kExitEngineFolders, e.Message());
   } catch (const std::exception& e) {
-    // The engine cannot be loaded: report it and end before any window or connection.
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
+    return Fail(kExitEngineLibrary, std::string("the engine library cannot be loaded: ") + e.what());
   }
-  if (browserProcess) {
-    try {
-      Application.ShowMainForm = GetSwitchInt("showSelf", 1) == 1;
-      Application.Title = kApplicationTitle;
-      // The window is made with the form's components; only a shown host opens the
-      // display, so a hidden one never touches it. Without a display the start-up
-      // fails like any other, after one line on standard error.
-      FormViewFactory = [](TMainform& form) -> std::unique_ptr<IFormView> {
-        std::string error;
-        if (!platform::gui::OpenDisplay(&error)) {
-          std::fprintf(stderr, "pv7host: %s\n", error.c_str());
-          throw Exception(error);
-        }
-        return std::make_unique<TTestWindow>(form);
-      };
-      TMainform form;
-      form.Show();
-      platform::RunMainLoop();
-    } catch (...) {
-      // Any start-up failure (for instance nobody listening on drawPort) ends the
-      // host silently with status 0.
-    }
+}
+
+// The browser process: the form and the main loop until the quit request.
+int RunBrowserProcess() {
+  try {
+    Application.ShowMainForm = GetSwitchInt("showSelf", 1) == 1;
+    Application.Title = kApplicationTitle;
+    // The window is made with the form's components; only a shown host opens the
+    // display, so a hidden one never touches it.
+    FormViewFactory = [](TMainform& form) -> std::unique_ptr<IFormView> {
+      std::string error;
+      if (!platform::gui::OpenDisplay(&error)) throw EStartupFailure(kExitNoDisplay, error);
+      return std::make_unique<TTestWindow>(form);
+    };
+    TMainform form;
+    form.Show();
+    platform::RunMainLoop();
+    return kExitOk;
+  } catch (const EStartupFailure& e) {
+    if (e.Message().empty()) return e.Status();  // said already
+    return Fail(e.Status(), e.Message());
+  } catch (const std::exception& e) {
+    return Fail(kExitStartFailed, std::string("start-up failed: ") + e.what());
+  } catch (...) {
+    return Fail(kExitStartFailed, "start-up failed");
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetProcessArguments(argc, argv);
+  std::string codePageError;
+  if (!platform::SelectAnsiCodePageFromEnvironment(codePageError))
+    return Fail(kExitCodePage, codePageError);
+  ConfigureEngine();
+  SetBrowserProcessSetup(UseEngineFolders);
+  bool browserProcess = false;
+  int status = StartEngineRole(argc, argv, browserProcess);
+  if (status == kExitOk && browserProcess) status = RunBrowserProcess();
   StopEngine();
-  return 0;
+  return status;
 }

@@ -3,9 +3,11 @@
 #include <cstdio>
 
 #include "engine/cefintrk.h"
+#include "host/startup.h"
 #include "host/switches.h"
 #include "platform/codepage.h"
 #include "platform/mainloop.h"
+#include "platform/process.h"
 
 TMainform* Mainform = nullptr;
 TApplication Application;
@@ -21,6 +23,7 @@ TMainform::TMainform() : FCaption(Application.Title) {
   Mainform = this;
   try {
     CreateComponents();                // 1: the browser exists from here on
+    RequireBrowser();
     FPopupBitmap.SetSize(0, 0);        // 2
     FPopupVisible = false;
     FPopupRect = {};
@@ -46,7 +49,9 @@ TMainform::TMainform() : FCaption(Application.Title) {
     };
   } catch (...) {
     Mainform = nullptr;
+    // The reader may already run on ACTN: wake it and let it end before the form goes.
     if (FCommandClient) FCommandClient->Shutdown();
+    if (FCommandThread) FCommandThread->Wait(1000);
     throw;
   }
 }
@@ -61,6 +66,7 @@ TMainform::~TMainform() {
   FOldReaders.clear();
   FCommandThread.reset();
   FOrphanWatch.reset();  // stops the watch thread
+  FConsoleSender.reset();  // sends what waits, for a moment
   if (FDrawClient) FDrawClient->Disconnect();
   FView.reset();      // the window goes before the browser whose events it shows
   FChromium.reset();  // closes the browser
@@ -116,18 +122,37 @@ void TMainform::OpenCommandChannel(const std::string& host, int port) {
   thread->Start();
 }
 
+// An engine that gave no browser cannot paint: the host does not run without one.
+void TMainform::RequireBrowser() {
+  if (!FChromium->EngineBrowser())
+    throw EStartupFailure(kExitEngineStart, "the engine created no browser");
+}
+
 void TMainform::OpenParentChannels() {
   const int port = GetSwitchInt("drawPort", -1);
   if (port == -1) return;
-  OpenCommandChannel(kLoopbackHost, port);
-  FDrawClient->SetHost(kLoopbackHost);
-  FDrawClient->SetPort(port);
-  FDrawClient->Connect();
-  WriteTag(FDrawClient->Socket(), "DRAW");
+  try {
+    OpenCommandChannel(kLoopbackHost, port);
+    FDrawClient->SetHost(kLoopbackHost);
+    FDrawClient->SetPort(port);
+    FDrawClient->Connect();
+    WriteTag(FDrawClient->Socket(), "DRAW");
+  } catch (const platform::ESocketError& e) {
+    throw EStartupFailure(kExitNoParentListening, "no parent on drawPort " + std::to_string(port) +
+                                                      " (127.0.0.1:" +
+                                                      std::to_string(uint16_t(port)) +
+                                                      "): " + e.Message());
+  }
 }
 
+// A parentID that names no running process ends the host as the end of its
+// parent would, only at once.
 void TMainform::StartParentWatchdog() {
-  FOrphanWatch = NewSuicideOrphan(1)->Watch(GetSwitchInt("parentID", 0));
+  const int parentId = GetSwitchInt("parentID", 0);
+  FOrphanWatch = NewSuicideOrphan(kExitParentEnded)->Watch(parentId);
+  if (parentId != 0 && !FOrphanWatch->Watching() && (parentId < 0 || !platform::ProcessAlive(parentId)))
+    throw EStartupFailure(kExitParentEnded,
+                          "the parent process " + std::to_string(parentId) + " is not running");
 }
 
 TCefRef<cef_browser_t> TMainform::EngineBrowser() { return FChromium->EngineBrowser(); }
@@ -262,7 +287,10 @@ void TMainform::wbChromiumConsoleMessage(const std::u16string& message) {
   SendConsoleMessage(text);
 }
 
+// The text waits for the console thread, which sends the texts in this order.
 void TMainform::SendConsoleMessage(const std::string& text) {
   if (text.empty() || !FDrawClient || !FDrawClient->Connected()) return;
-  SendConsoleText(FDrawClient->Host(), FDrawClient->Port(), text);
+  if (!FConsoleSender)
+    FConsoleSender = std::make_unique<TConsoleSender>(FDrawClient->Host(), FDrawClient->Port());
+  FConsoleSender->Post(text);
 }

@@ -13,6 +13,7 @@
 #include "host/channel.h"
 #include "host/commands.h"
 #include "host/commandthread.h"
+#include "host/consolesender.h"
 #include "host/eventpolicy.h"
 #include "host/framebitmap.h"
 #include "host/streamut.h"
@@ -82,6 +83,7 @@ class TMainform : public ICommandTarget {
 
  private:
   void CreateComponents();
+  void RequireBrowser();
   void OpenParentChannels();
   void StartParentWatchdog();
 
@@ -122,6 +124,7 @@ class TMainform : public ICommandTarget {
   TCursor FCursor = TCursor::crArrow;  // main thread only
   TBmpFrameEncoder FFrameEncoder;  // main thread only: the view's BMP, kept between frames
   std::unique_ptr<IFormView> FView;  // main thread only; the test window when shown
+  std::unique_ptr<TConsoleSender> FConsoleSender;  // main thread only; made by the first text
 };
 
 // The process-wide main-form reference: set when construction begins, cleared

@@ -19,7 +19,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # ThreadSanitizer over the threaded tests: the command thread against paints and
 # the request hook, the engine library's threads, bridge calls, DRAW blocking and
 # the host's shutdown in every way. Only the programs holding them are built.
-tsan_programs=(commands_tests host_tests hostproc_tests host_e2e_tests hoste2e_tests
+tsan_programs=(commands_tests host_tests hostproc_tests host_e2e_tests hoste2e_tests hosts_tests
                hostile_draw_tests security_tests cefengine_unit_tests cefengine_browser_tests
                cefengine_process_tests cefengine_osr_tests bridge_host_tests
                identity_unit_tests identity_e2e_tests identity_locale_tests)
@@ -33,4 +33,4 @@ cmake --build build-tsan -j"$jobs" --target "${targets[@]}"
 # atexit_sleep_ms=0: TSan otherwise sleeps a second in every exit, the watchdog's included.
 TSAN_OPTIONS="halt_on_error=1:atexit_sleep_ms=0:second_deadlock_stack=1" \
   ctest --test-dir build-tsan -j"$jobs" --output-on-failure --timeout 300 \
-    -R '^(host|hostile|security|cefengine|bridge|identity)\.' -E 'HostileParent|HostileBinary'
+    -R '^(host|hosts|hostile|security|cefengine|bridge|identity)\.' -E 'HostileParent|HostileBinary'

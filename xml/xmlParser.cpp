@@ -26,7 +26,11 @@ struct TNameChars {
     }
   }
 };
-const TNameChars kNameChars;
+// Built at first use, after the process has chosen its ANSI code page.
+const TNameChars& NameChars() {
+  static const TNameChars chars;
+  return chars;
+}
 
 class TXmlSource {
  public:
@@ -109,8 +113,8 @@ class TXmlSource {
 
   // Appends a name to `out`; raises unless it starts with a letter or "_".
   void ReadName(std::string& out) {
-    if (FEof || !kNameChars.start[FCur]) Fail("Name must start with letter or \"_\"");
-    ReadRun(out, [](unsigned char c) { return !kNameChars.part[c]; });
+    if (FEof || !NameChars().start[FCur]) Fail("Name must start with letter or \"_\"");
+    ReadRun(out, [](unsigned char c) { return !NameChars().part[c]; });
   }
 
   // The characters before the first occurrence of the terminator, which is consumed.
@@ -243,7 +247,7 @@ class TXmlSource {
       int wide;
       if (FCodePage == platform::kUtf8CodePage) {
         wide = DecodeUtf8(n);
-      } else if (FCodePage == platform::kAnsiCodePage) {
+      } else if (FCodePage == platform::AnsiCodePage()) {
         std::memcpy(FBuf, FRaw, size_t(n));
         FCarry = 0;
         FCount = n;
@@ -254,8 +258,8 @@ class TXmlSource {
                                              FWide, kBlockSize));
         FCarry = 0;
       }
-      FCount = int(platform::WideToMultiByte(platform::kAnsiCodePage, FWide, size_t(wide), FBuf,
-                                             kBlockSize));
+      FCount = int(platform::WideToMultiByte(platform::AnsiCodePage(), FWide, size_t(wide), FBuf,
+                                             sizeof FBuf));
       FPos = 0;
       if (FCount > 0) return true;
     }
@@ -319,7 +323,7 @@ class TXmlSource {
   int FPos = 0;
   int FCount = 0;
   int FCarry = 0;
-  char FBuf[kBlockSize];
+  char FBuf[kBlockSize * 4];  // a multi-byte ANSI code page needs up to 4 bytes a unit
   unsigned char FRaw[kBlockSize + 4];
   char16_t FWide[kBlockSize + 4];
 };
@@ -399,7 +403,7 @@ class TXmlParser {
 
   void ReadAttributes(TXmlNode& node) {
     FSrc.SkipWhitespace();
-    while (!FSrc.Eof() && kNameChars.start[FSrc.Cur()]) {
+    while (!FSrc.Eof() && NameChars().start[FSrc.Cur()]) {
       FName.clear();
       FSrc.ReadName(FName);
       TXmlNameId name = FNames.GetID(FName);

@@ -21,7 +21,7 @@ void TXmlStmSaver::Flush() {
 
 void TXmlStmSaver::WritePiece(std::string_view piece) {
   if (piece.empty()) return;  // an unresolved name has no bytes, not even a pointer
-  bool plain = FCodePage == platform::kAnsiCodePage;
+  bool plain = FCodePage == platform::AnsiCodePage();
   if (!plain && FCodePage == platform::kUtf8CodePage) {
     plain = true;  // ASCII is the same in UTF-8
     for (char c : piece)
@@ -35,7 +35,7 @@ void TXmlStmSaver::WritePiece(std::string_view piece) {
     FUsed += int(piece.size());
     return;
   }
-  const size_t wide = platform::MultiByteToWide(platform::kAnsiCodePage, piece.data(), piece.size(),
+  const size_t wide = platform::MultiByteToWide(platform::AnsiCodePage(), piece.data(), piece.size(),
                                                 FWide, kPiece);
   FUsed += int(platform::WideToMultiByte(FCodePage, FWide, wide, FBuffer + FUsed,
                                          size_t(kBufferSize - FUsed)));
@@ -44,9 +44,13 @@ void TXmlStmSaver::WritePiece(std::string_view piece) {
 void TXmlStmSaver::Write(std::string_view text) {
   while (text.size() > size_t(kPiece)) {
     if ((kBufferSize - FUsed) / 3 < kPiece) Flush();
-    WritePiece(text.substr(0, kPiece));
+    // A UTF-8 ANSI text is cut between characters, never inside one.
+    size_t cut = size_t(kPiece);
+    if (platform::AnsiCodePage() == platform::kUtf8CodePage)
+      while (cut > 1 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    WritePiece(text.substr(0, cut));
     Flush();
-    text.remove_prefix(kPiece);
+    text.remove_prefix(cut);
   }
   if ((kBufferSize - FUsed) / 3 < int(text.size())) Flush();
   WritePiece(text);

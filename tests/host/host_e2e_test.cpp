@@ -120,18 +120,24 @@ TEST(HostProcessWire, ActnThenDrawThenDestroyEndsWithStatus0) {
   EXPECT_EQ(*status, 0);
 }
 
-TEST(HostProcessWire, NobodyListeningEndsAtOnceWithStatus0AndNoOutput) {
+// A failed start is no success: status 3 for the missing parent; a shown host
+// without a display fails first, on its window (status 2).
+TEST(HostProcessWire, NobodyListeningEndsAtOnceWithAFailureStatus) {
   uint16_t port;
   {
     TcpListener probe;  // a port that was free a moment ago and is now closed
     port = probe.Port();
   }
-  for (const char* show : {"-showSelf=0", "-showSelf=1"}) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  ::unsetenv("DISPLAY");
+  for (auto [show, expected] : {std::pair{"-showSelf=0", 3}, std::pair{"-showSelf=1", 2}}) {
     ChildProcess host = ChildProcess::Start(kHost, {"-drawPort=" + std::to_string(port), show});
     std::optional<int> status = host.Wait(5000);
     ASSERT_TRUE(status.has_value()) << show;
-    EXPECT_EQ(*status, 0) << show;
+    EXPECT_EQ(*status, expected) << show;
   }
+  if (display) ::setenv("DISPLAY", saved.c_str(), 1);
 }
 
 TEST(HostProcessWire, DrawPort70000ConnectsTo4464) {

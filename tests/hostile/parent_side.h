@@ -1,7 +1,8 @@
 // The parent application's side of the channel for tests and the soak run: it
 // listens on 127.0.0.1, starts pv7host, takes every connection the host opens
-// (ACTN, DRAW, CMSG, INTF), reads frames on DRAW (or stops reading, or closes it
-// on request), collects console texts and answers each INTF request.
+// (ACTN, DRAW, CMSG, INTF) and reads their tags in the order they came, reads
+// frames on DRAW (or stops reading, or closes it on request), collects console
+// texts and answers each INTF request.
 #pragma once
 
 #include <atomic>
@@ -164,31 +165,45 @@ class TParentSide {
       }
       if (!s.IsOpen()) continue;
       auto sock = std::make_shared<platform::TcpSocket>(std::move(s));
-      std::lock_guard<std::mutex> g(FLock);
-      if (FStop) return;
-      FSockets.push_back(sock);
-      FThreads.emplace_back([this, sock] { Serve(sock); });
+      {
+        std::lock_guard<std::mutex> g(FLock);
+        if (FStop) return;
+        FSockets.push_back(sock);
+      }
+      // The first message is read here, in the order the connections came, so
+      // console texts are seen in the order the host sent them.
+      std::string tag;
+      try {
+        TMemoryStream m;
+        ReadMessage(*sock, m, 5000);
+        tag = std::string(m.View());
+      } catch (...) {
+        continue;
+      }
+      if (!TakeShortChannel(sock, tag)) {
+        std::lock_guard<std::mutex> g(FLock);
+        FThreads.emplace_back([this, sock, tag] { Serve(sock, tag); });
+      }
     }
   }
 
-  void Serve(std::shared_ptr<platform::TcpSocket> s) {
+  // ACTN and CMSG need no thread of their own; false for the others.
+  bool TakeShortChannel(const std::shared_ptr<platform::TcpSocket>& s, const std::string& tag) {
+    std::lock_guard<std::mutex> g(FLock);
+    if (tag == "ACTN") {
+      ++FActnOpened;
+      FActn = s;
+    } else if (tag.rfind("CMSG", 0) == 0) {
+      FConsole.push_back(tag.substr(4));
+    } else {
+      return false;
+    }
+    FChanged.notify_all();
+    return true;
+  }
+
+  void Serve(std::shared_ptr<platform::TcpSocket> s, const std::string& tag) {
     try {
-      TMemoryStream m;
-      ReadMessage(*s, m, 20000);
-      std::string tag(m.View());
-      if (tag == "ACTN") {
-        std::lock_guard<std::mutex> g(FLock);
-        ++FActnOpened;
-        FActn = s;
-        FChanged.notify_all();
-        return;
-      }
-      if (tag.rfind("CMSG", 0) == 0) {
-        std::lock_guard<std::mutex> g(FLock);
-        FConsole.push_back(tag.substr(4));
-        FChanged.notify_all();
-        return;
-      }
       if (tag == "INTF") return ServeIntf(*s);
       if (tag == "DRAW") return ServeDraw(s);
     } catch (...) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -199,5 +200,25 @@ bool PollUntil(int timeoutMs, Pred pred) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
+
+// A folder this user cannot write into while the object lives (as root only an
+// immutable folder refuses new entries); removed with what it holds afterwards.
+class TReadOnlyFolder {
+ public:
+  explicit TReadOnlyFolder(std::filesystem::path dir) : FDir(std::move(dir)) {
+    std::filesystem::permissions(FDir, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_exec);
+    std::system(("chattr +i '" + FDir.string() + "' 2>/dev/null").c_str());
+  }
+  ~TReadOnlyFolder() {
+    std::system(("chattr -i '" + FDir.string() + "' 2>/dev/null").c_str());
+    std::error_code ec;
+    std::filesystem::permissions(FDir, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(FDir, ec);
+  }
+
+ private:
+  std::filesystem::path FDir;
+};
 
 }  // namespace probe

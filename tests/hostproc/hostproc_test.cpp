@@ -3,6 +3,7 @@
 // call the host makes is read back from the scripted engine's call log.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,10 @@
 #include <vector>
 
 #include "host/channel.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "tests/hostile/proc_probe.h"
 #include "xml/stream.h"
 
 using platform::ChildProcess;
@@ -105,14 +108,44 @@ bool PollUntil(int timeoutMs, Pred pred) {
   }
 }
 
+struct TRunResult {
+  int status = -1;
+  std::vector<std::string> err;
+};
+
+// Runs a program in `workDir` to its end (at most 10 s); its status and standard error.
+TRunResult RunCaptured(const std::string& path, std::vector<std::string> args,
+                       const std::string& workDir) {
+  const std::string errFile = TempPath(".captured");
+  args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>\"" + errFile + "\"", path});
+  ChildProcess p = ChildProcess::Start("/bin/sh", args, workDir);
+  TRunResult r;
+  r.status = p.Wait(10000).value_or(-1);
+  r.err = Lines(ReadFile(errFile));
+  std::filesystem::remove(errFile);
+  return r;
+}
+
 // One host started against a listener of the test, with its own call log.
 class HostRun {
  public:
   // Starts the host with the arguments; "{port}" in an argument becomes the
   // listener's port.
-  explicit HostRun(std::vector<std::string> args, std::optional<uint16_t> port = {})
-      : FListener(port.value_or(0)), FLog(TempPath(".log")) {
+  // The host runs in `workDir` (the test's own when empty); its standard error goes
+  // to a file of the test.
+  explicit HostRun(std::vector<std::string> args, std::optional<uint16_t> port = {},
+                   const std::string& workDir = {}, const std::string& name = "")
+      : FListener(port.value_or(0)), FLog(TempPath(name + ".log")), FErr(TempPath(name + ".err")) {
     std::filesystem::remove(FLog);
+    std::filesystem::remove(FErr);
+    // A folder of its own keeps the engine folders of parallel tests apart.
+    std::string dir = workDir;
+    if (dir.empty()) {
+      FOwnDir = TempPath(name + ".wd");
+      std::filesystem::remove_all(FOwnDir);
+      std::filesystem::create_directories(FOwnDir);
+      dir = FOwnDir;
+    }
     for (std::string& a : args) {
       size_t at = a.find("{port}");
       if (at != std::string::npos) a.replace(at, 6, std::to_string(FListener.Port()));
@@ -122,7 +155,8 @@ class HostRun {
     for (const std::string& a : args) show = show || a.find("showSelf") != std::string::npos;
     if (!show) args.push_back("-showSelf=0");
     ::setenv("PV7_SCRIPTED_LOG", FLog.c_str(), 1);
-    FHost.emplace(ChildProcess::Start(HOSTPROC_HOST, args));
+    args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>\"" + FErr + "\"", HOSTPROC_HOST});
+    FHost.emplace(ChildProcess::Start("/bin/sh", args, dir));
   }
 
   // A host still running is killed; then its call log is removed.
@@ -130,9 +164,12 @@ class HostRun {
     FHost.reset();
     std::error_code ec;
     std::filesystem::remove(FLog, ec);
+    std::filesystem::remove(FErr, ec);
+    if (!FOwnDir.empty()) std::filesystem::remove_all(FOwnDir, ec);
   }
 
   TcpListener& Listener() { return FListener; }
+  std::vector<std::string> Stderr() const { return Lines(ReadFile(FErr)); }
   ChildProcess& Host() { return *FHost; }
   std::vector<std::string> Log() const { return Lines(ReadFile(FLog)); }
 
@@ -172,6 +209,8 @@ class HostRun {
  private:
   TcpListener FListener;
   std::string FLog;
+  std::string FErr;
+  std::string FOwnDir;
   std::optional<ChildProcess> FHost;
   TcpSocket FActn, FDraw;
 };
@@ -195,7 +234,7 @@ TEST(HostChannels, ActnThenDrawThenDestroyEndsWithStatus0) {
   EXPECT_TRUE(HasLine(log, "shutdown outstanding_refs=0"));
 }
 
-TEST(HostChannels, NobodyListeningEndsTheHostAtOnceWithStatus0) {
+TEST(HostChannels, NobodyListeningEndsTheHostAtOnceWithStatus3AndOneLine) {
   uint16_t port;
   {
     TcpListener probe;
@@ -204,10 +243,13 @@ TEST(HostChannels, NobodyListeningEndsTheHostAtOnceWithStatus0) {
   HostRun run({"-drawPort=" + std::to_string(port)});
   std::optional<int> status = run.Host().Wait(3000);
   ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 0);
+  EXPECT_EQ(*status, 3);
   std::vector<std::string> log = run.Log();
   EXPECT_EQ(CountLinesStartingWith(log, "create_browser_sync"), 1);
   EXPECT_TRUE(HasLine(log, "shutdown outstanding_refs=0"));
+  const std::vector<std::string> err = run.Stderr();
+  ASSERT_EQ(err.size(), 1u);
+  EXPECT_EQ(err[0].rfind("pv7host: no parent on drawPort " + std::to_string(port), 0), 0u) << err[0];
 }
 
 TEST(HostChannels, PortIsTakenModulo65536) {
@@ -239,29 +281,57 @@ TEST(HostReader, EmptyAndUnknownMessagesAreSkipped) {
   EXPECT_EQ(CountLinesStartingWith(run.Log(), "host.send_mouse_click_event"), 2);
 }
 
-// Messages after which the reader stops while the host keeps running.
-class HostReaderEnds : public ::testing::TestWithParam<const char*> {};
+// Messages after which the reader stops while the host keeps running, and what
+// its reason names.
+struct TReaderEnd {
+  const char* message;
+  const char* reason;
+};
+// The message's letters and digits name the case.
+void PrintTo(const TReaderEnd& e, std::ostream* os) {
+  std::string name;
+  for (const char* p = e.message; *p && name.size() < 40; ++p)
+    if (std::isalnum(static_cast<unsigned char>(*p))) name.push_back(*p);
+  *os << name;
+}
+class HostReaderEnds : public ::testing::TestWithParam<TReaderEnd> {};
 
-TEST_P(HostReaderEnds, LaterCommandsAreNotReadAndTheHostRuns) {
+// The reader says why on standard error and closes ACTN: the parent reads its end.
+TEST_P(HostReaderEnds, ReasonOnStderrActnClosedAndTheHostRuns) {
   HostRun run({"-drawPort={port}"});
   ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
-  run.Send(GetParam());
-  run.Send(kClick);
+  run.Send(GetParam().message);
+  char byte;
+  EXPECT_THROW(run.Actn().ReceiveAll(&byte, 1, 3000), platform::EGracefulClose);
+  try {
+    run.Send(kClick);
+  } catch (const std::exception&) {
+    // A write after the close may already fail.
+  }
   // A running reader would handle the click within milliseconds.
   EXPECT_FALSE(PollUntil(400, [&] {
     return CountLinesStartingWith(run.Log(), "host.send_mouse_click_event") > 0;
   }));
   EXPECT_TRUE(run.Host().Running());
+  const std::vector<std::string> err = run.Stderr();
+  ASSERT_EQ(err.size(), 1u);
+  EXPECT_EQ(err[0].rfind("pv7host: the command reader ended: ", 0), 0u) << err[0];
+  EXPECT_NE(err[0].find(GetParam().reason), std::string::npos) << err[0];
   run.Host().Kill();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, HostReaderEnds,
-    ::testing::Values("<MouseClick><MouseX>1</MouseX", "not xml at all <<",
+    ::testing::Values(TReaderEnd{"<MouseClick><MouseX>1</MouseX", "["},
+                      TReaderEnd{"not xml at all <<", "["},
                       // field names are matched exactly: MouseX is missing
-                      "<MouseClick><mousex>1</mousex><MouseY>2</MouseY></MouseClick>",
-                      "<MouseClick><MouseX>x1</MouseX><MouseY>2</MouseY></MouseClick>",
-                      "<WindowSize><WndSzX>10</WndSzX></WindowSize>"));
+                      TReaderEnd{"<MouseClick><mousex>1</mousex><MouseY>2</MouseY></MouseClick>",
+                                 "MouseX: '' is not a valid integer value"},
+                      TReaderEnd{"<MouseClick><MouseX>x1</MouseX><MouseY>2</MouseY></MouseClick>",
+                                 "MouseX: 'x1'"},
+                      TReaderEnd{"<WindowSize><WndSzX>10</WndSzX></WindowSize>", "WndSzY: "},
+                      TReaderEnd{"<KeyPress keyType=\"KT_CHAR\" key=\"a\"/>", "key: 'a'"}),
+    [](const ::testing::TestParamInfo<TReaderEnd>& info) { return std::to_string(info.index); });
 
 TEST(HostReader, NegativeLengthReadsUntilTheClose) {
   HostRun run({"-drawPort={port}"});
@@ -419,4 +489,161 @@ TEST(HostParent, ReferenceParentSeesBothChannelsAndStatus0) {
   EXPECT_TRUE(HasLine(log, "host.send_mouse_click_event x=3 y=4 mods=16 button=0 up=0 count=1"));
   std::filesystem::remove(out);
   std::filesystem::remove(TempPath(".log"));
+}
+
+// --- start-up failures ------------------------------------------------------------
+
+TEST(HostStart, ParentIdOfNoRunningProcessEndsTheHostWithStatus1) {
+  ChildProcess gone = ChildProcess::Start("/bin/true", {});
+  ASSERT_EQ(gone.Wait(3000), std::optional<int>(0));
+  HostRun run({"-drawPort={port}", "-parentID=" + std::to_string(gone.Pid())});
+  std::optional<int> status = run.Host().Wait(5000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  const std::vector<std::string> err = run.Stderr();
+  ASSERT_EQ(err.size(), 1u);
+  EXPECT_NE(err[0].find("is not running"), std::string::npos) << err[0];
+}
+
+TEST(HostStart, UnknownCodePageFailsAtStartWithStatus6) {
+  ::setenv("PV7_CODEPAGE", "no-such-code-page", 1);
+  HostRun run({"-drawPort={port}"});
+  ::unsetenv("PV7_CODEPAGE");
+  EXPECT_EQ(run.Host().Wait(5000), std::optional<int>(6));
+  const std::vector<std::string> err = run.Stderr();
+  ASSERT_EQ(err.size(), 1u);
+  EXPECT_NE(err[0].find("PV7_CODEPAGE=no-such-code-page"), std::string::npos) << err[0];
+  // Nothing was started: not even the engine library was asked.
+  EXPECT_TRUE(run.Log().empty());
+}
+
+TEST(HostStart, MissingEngineLibraryEndsWithStatus4AndOneLine) {
+  const std::filesystem::path dir = TempPath(".nolib");
+  std::filesystem::create_directories(dir);
+  std::filesystem::copy_file(HOSTPROC_HOST, dir / "pv7host",
+                             std::filesystem::copy_options::overwrite_existing);
+  TRunResult r = RunCaptured((dir / "pv7host").string(), {"-showSelf=0"}, dir.string());
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(r.status, 4);
+  ASSERT_EQ(r.err.size(), 1u);
+  EXPECT_EQ(r.err[0].rfind("pv7host: the engine library cannot be loaded: System Error.  Code: ", 0), 0u)
+      << r.err[0];
+}
+
+// --- engine folders -----------------------------------------------------------------
+
+// The folders a host passed to the engine: "cache_path user_data_path".
+std::string FoldersOf(const HostRun& run) {
+  for (const std::string& line : run.Log()) {
+    if (line.rfind("cef_initialize ", 0) != 0) continue;
+    const size_t cache = line.find(" cache_path="), user = line.find(" user_data_path=");
+    const size_t end = line.find(" persist_session_cookies=");
+    if (cache == std::string::npos || user == std::string::npos || end == std::string::npos) break;
+    return line.substr(cache + 12, user - cache - 12) + " " + line.substr(user + 16, end - user - 16);
+  }
+  return "(no cef_initialize)";
+}
+
+TEST(HostFolders, HostsInOneWorkingDirectoryTakeFreeFoldersAndReuseThem) {
+  const std::filesystem::path dir = TempPath(".work");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  auto start = [&](const std::string& name) {
+    auto run = std::make_unique<HostRun>(std::vector<std::string>{"-drawPort={port}"},
+                                         std::nullopt, dir.string(), name);
+    run->AcceptChannels();
+    return run;
+  };
+  std::vector<std::unique_ptr<HostRun>> runs;
+  for (const char* name : {"1", "2", "3"}) {
+    runs.push_back(start(name));
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+  }
+  EXPECT_EQ(FoldersOf(*runs[0]), "cache userdata");
+  EXPECT_EQ(FoldersOf(*runs[1]), "cache-2 userdata-2");
+  EXPECT_EQ(FoldersOf(*runs[2]), "cache-3 userdata-3");
+  EXPECT_TRUE(runs[0]->Stderr().empty());
+  const std::vector<std::string> err = runs[1]->Stderr();
+  ASSERT_EQ(err.size(), 1u);
+  EXPECT_EQ(err[0], "pv7host: \"cache\" and \"userdata\" are in use by another host; this host uses "
+                    "\"cache-2\" and \"userdata-2\"");
+  // The second pair becomes free and the next host takes it again.
+  runs[1]->Send("<Destroy/>");
+  ASSERT_EQ(runs[1]->Host().Wait(3000), std::optional<int>(0));
+  runs.push_back(start("4"));
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
+  EXPECT_EQ(FoldersOf(*runs[3]), "cache-2 userdata-2");
+  for (const char* sub : {"cache", "userdata-2", "cache-3"})
+    EXPECT_TRUE(std::filesystem::is_directory(dir / sub)) << sub;
+  runs.clear();
+  std::filesystem::remove_all(dir);
+}
+
+// A working directory that cannot hold the folders: a private one of this user,
+// under $XDG_RUNTIME_DIR when it is set, else under the temporary directory.
+TEST(HostFolders, UnwritableWorkingDirectoryUsesAPrivateFolder) {
+  const std::filesystem::path dir = TempPath(".readonly"), runtime = TempPath(".runtime"),
+                              tmp = TempPath(".tmp");
+  for (const auto& d : {dir, runtime, tmp}) {
+    std::filesystem::remove_all(d);
+    std::filesystem::create_directories(d);
+  }
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  probe::TReadOnlyFolder readOnly(dir);
+  const bool unwritable = !std::ofstream(dir / "probe").is_open();
+  if (unwritable) {
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    {
+      HostRun run({"-drawPort={port}"}, std::nullopt, dir.string(), "xdg");
+      ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+      EXPECT_EQ(FoldersOf(run), (runtime / "pv7host/cache").string() + " " +
+                                    (runtime / "pv7host/userdata").string());
+      const std::vector<std::string> err = run.Stderr();
+      ASSERT_EQ(err.size(), 1u);
+      EXPECT_NE(err[0].find("under $XDG_RUNTIME_DIR"), std::string::npos) << err[0];
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    {
+      HostRun run({"-drawPort={port}"}, std::nullopt, dir.string(), "tmp");
+      ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+      const std::string base = (tmp / ("pv7host-" + std::to_string(platform::CurrentUserId()))).string();
+      EXPECT_EQ(FoldersOf(run), base + "/cache " + base + "/userdata");
+      EXPECT_EQ(std::filesystem::status(base).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms::owner_all);
+      const std::vector<std::string> err = run.Stderr();
+      ASSERT_EQ(err.size(), 1u);
+      EXPECT_NE(err[0].find("under the temporary directory"), std::string::npos) << err[0];
+    }
+    ::unsetenv("TMPDIR");
+  }
+  std::filesystem::remove_all(runtime);
+  std::filesystem::remove_all(tmp);
+  if (!unwritable) GTEST_SKIP() << "cannot make a folder that this user cannot write";
+}
+
+// --- the ANSI code page ------------------------------------------------------------
+
+// Command texts reach the engine through the chosen code page: a UTF-8 document,
+// a windows-1251 one and, with 65001, raw bytes without a declaration.
+TEST(HostCodePage, CommandTextsFollowPV7CODEPAGE) {
+  for (const char* codePage : {"1251", "CP1251"}) {
+    ::setenv("PV7_CODEPAGE", codePage, 1);
+    HostRun run({"-drawPort={port}"}, std::nullopt, "", codePage);
+    ::unsetenv("PV7_CODEPAGE");
+    ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+    run.Send("<?xml version=\"1.0\" encoding=\"UTF-8\"?><JavaScript>u \xD0\x96 \xC3\xA9</JavaScript>");
+    run.Send("<?xml version=\"1.0\" encoding=\"windows-1251\"?><JavaScript>w \xC6</JavaScript>");
+    // Zhe is in 1251; e acute is not and became '?' in the ANSI text.
+    EXPECT_TRUE(run.WaitForLine("frame.execute_java_script about:blank 0 w \xD0\x96")) << codePage;
+    EXPECT_TRUE(HasLine(run.Log(), "frame.execute_java_script about:blank 0 u \xD0\x96 ?")) << codePage;
+    run.Host().Kill();
+  }
+  ::setenv("PV7_CODEPAGE", "65001", 1);
+  HostRun run({"-drawPort={port}"}, std::nullopt, "", "65001");
+  ::unsetenv("PV7_CODEPAGE");
+  ASSERT_NO_FATAL_FAILURE(run.AcceptChannels());
+  run.Send("<JavaScript>raw \xD0\x96 \xE6\x97\xA5</JavaScript>");
+  EXPECT_TRUE(run.WaitForLine("frame.execute_java_script about:blank 0 raw \xD0\x96 \xE6\x97\xA5"));
+  run.Host().Kill();
 }

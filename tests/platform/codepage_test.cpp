@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+
 using namespace platform;
 
 TEST(CodePage, AnsiRoundTripsEveryByte) {
@@ -46,4 +49,57 @@ TEST(CodePage, AnsiLetterClasses) {
   EXPECT_FALSE(IsAnsiAlpha('1'));
   EXPECT_TRUE(IsAnsiAlphaNumeric('1'));
   EXPECT_FALSE(IsAnsiAlphaNumeric('-'));
+}
+
+TEST(CodePage, NamesAndNumbersOfTheAnsiCodePage) {
+  EXPECT_EQ(CodePageFromName("1251"), std::optional<unsigned>(1251));
+  EXPECT_EQ(CodePageFromName("cp1251"), std::optional<unsigned>(1251));
+  EXPECT_EQ(CodePageFromName("Windows-1250"), std::optional<unsigned>(1250));
+  EXPECT_EQ(CodePageFromName("KOI8-R"), std::optional<unsigned>(20866));
+  EXPECT_EQ(CodePageFromName("65001"), std::optional<unsigned>(kUtf8CodePage));
+  EXPECT_EQ(CodePageFromName("utf-8"), std::optional<unsigned>(kUtf8CodePage));
+  EXPECT_EQ(CodePageFromName("932"), std::optional<unsigned>(932));
+  EXPECT_EQ(CodePageFromName("CP936"), std::optional<unsigned>(936));
+  // Known only by its iconv name: a number of this process's own, the same each time.
+  const std::optional<unsigned> sjis = CodePageFromName("SHIFT_JIS");
+  ASSERT_TRUE(sjis.has_value());
+  EXPECT_EQ(CodePageFromName("shift_jis"), sjis);
+  EXPECT_EQ(CodePageFromName("no-such-code-page"), std::nullopt);
+  EXPECT_EQ(CodePageFromName(""), std::nullopt);
+  EXPECT_EQ(CodePageFromName("1"), std::nullopt);
+  EXPECT_EQ(CodePageFromName("UTF-16"), std::nullopt);  // not an 8-bit text with ASCII
+}
+
+TEST(CodePage, MultiByteCodePagesConvertThroughIconv) {
+  const unsigned sjis = 932;
+  ASSERT_EQ(CodePageFromName("932"), std::optional<unsigned>(sjis));
+  const std::u16string text = u"A\u65E5\u672C";  // "A" and "Japan"
+  const std::string bytes = FromWide(sjis, text);
+  EXPECT_EQ(bytes, "A\x93\xFA\x96\x7B");
+  EXPECT_EQ(ToWide(sjis, bytes), text);
+  EXPECT_EQ(FromWide(sjis, u"\u0416x\U0001F600"), "\x84\x47x?");  // Zhe is in 932; the emoji not
+  EXPECT_EQ(ToWide(sjis, "\x93"), u"?");                           // a lead byte cut off
+  EXPECT_EQ(ToWide(sjis, std::string("\x80z", 2)), u"?z");         // a byte that starts nothing
+}
+
+// The ANSI conversions and character classes follow the chosen code page.
+TEST(CodePage, ChosenAnsiCodePageRulesTheAnsiConversions) {
+  ASSERT_EQ(AnsiCodePage(), kAnsiCodePage);
+  ::setenv(kCodePageVariable, "1251", 1);
+  std::string error;
+  ASSERT_TRUE(SelectAnsiCodePageFromEnvironment(error)) << error;
+  EXPECT_EQ(AnsiCodePage(), 1251u);
+  EXPECT_EQ(WideToAnsi(u"\u0416\u00E9"), "\xC6?");
+  EXPECT_EQ(AnsiToUtf8("\xC6"), "\xD0\x96");
+  EXPECT_TRUE(IsAnsiAlpha(0xC6));
+  EXPECT_FALSE(IsAnsiAlpha(0xB9));  // the numero sign
+  ::setenv(kCodePageVariable, "65001", 1);
+  ASSERT_TRUE(SelectAnsiCodePageFromEnvironment(error)) << error;
+  EXPECT_EQ(WideToAnsi(u"\u0416"), "\xD0\x96");
+  ::setenv(kCodePageVariable, "bogus", 1);
+  EXPECT_FALSE(SelectAnsiCodePageFromEnvironment(error));
+  EXPECT_NE(error.find("PV7_CODEPAGE=bogus"), std::string::npos) << error;
+  EXPECT_EQ(AnsiCodePage(), kUtf8CodePage);  // unchanged by the failure
+  ::unsetenv(kCodePageVariable);
+  SetAnsiCodePage(kAnsiCodePage);
 }

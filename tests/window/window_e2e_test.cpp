@@ -454,8 +454,9 @@ TEST_F(TWindowTest, HiddenHostOpensNoWindow) {
   EXPECT_TRUE(FindWindows(kCaption).empty());
 }
 
-// A shown host without a display says so in one line and ends like any start-up failure.
-TEST(WindowNoDisplay, ShownHostWithoutADisplayEndsWithOneLineAndStatus0) {
+// A shown host without a display says so in one line and ends like any start-up
+// failure, with its own status.
+TEST(WindowNoDisplay, ShownHostWithoutADisplayEndsWithOneLineAndStatus2) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() /
       ("pv7window-nodisplay-" + std::to_string(platform::GetCurrentProcessId()));
   std::filesystem::create_directories(dir);
@@ -464,7 +465,7 @@ TEST(WindowNoDisplay, ShownHostWithoutADisplayEndsWithOneLineAndStatus0) {
                             60000);
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
-  EXPECT_EQ(r.Status, 0) << r.Output;
+  EXPECT_EQ(r.Status, 2) << r.Output;
   size_t lines = 0;
   std::istringstream in(r.Output);
   for (std::string line; std::getline(in, line);)
