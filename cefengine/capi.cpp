@@ -55,17 +55,18 @@ CEF_EXPORT int cef_execute_process(const cef_main_args_t* args, cef_app_t* appli
     // A render helper started by this library: its whole life runs here.
     int fd = BridgeFdSwitch(args);
     if (fd >= 0 && HasSwitch(args, "--type=renderer")) return RunRenderProcess(application, fd);
-    Release(application);
+    CefRelease(application);
     return 0;
   }
-  Release(application);
+  CefRelease(application);
   return -1;
 }
 
 CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* settings,
                               cef_app_t* application, void*) {
-  if (Engine::Get().Running()) {
-    Release(application);
+  Engine& engine = Engine::Get();
+  if (engine.Running()) {
+    CefRelease(application);
     return 1;
   }
   RegisterSchemes(application);
@@ -75,12 +76,12 @@ CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* sett
     options.cacheDir = ToUtf8(&settings->cache_path);
   }
   std::string error;
-  if (!Engine::Get().Start(options, error)) {
+  if (!engine.Start(options, error)) {
     fprintf(stderr, "cef_initialize: %s\n", error.c_str());
-    Release(application);
+    CefRelease(application);
     return 0;
   }
-  Engine::Get().SetMainWake(WakeMainLoop);
+  engine.SetMainWake(WakeMainLoop);
   {
     std::lock_guard<std::mutex> lock(G().m);
     G().app = application;
@@ -89,13 +90,15 @@ CEF_EXPORT int cef_initialize(const cef_main_args_t*, const cef_settings_t* sett
   if (application && application->get_browser_process_handler) {
     cef_browser_process_handler_t* h = application->get_browser_process_handler(application);
     if (h && h->on_context_initialized) h->on_context_initialized(h);
-    Release(h);
+    CefRelease(h);
   }
   return 1;
 }
 
 CEF_EXPORT void cef_shutdown(void) {
-  Engine::Get().Shutdown();
+  Engine& engine = Engine::Get();
+  engine.Shutdown();
+  engine.SetMainWake(nullptr);
   CancelMainLoopWake();
   cef_app_t* app;
   {
@@ -104,7 +107,7 @@ CEF_EXPORT void cef_shutdown(void) {
     G().app = nullptr;
     G().initialized = false;
   }
-  Release(app);
+  CefRelease(app);
 }
 
 CEF_EXPORT void cef_do_message_loop_work(void) { Engine::Get().DoWork(); }
@@ -120,21 +123,22 @@ CEF_EXPORT cef_browser_t* cef_browser_host_create_browser_sync(const cef_window_
                                                                const cef_string_t* url,
                                                                const cef_browser_settings_t* settings,
                                                                cef_request_context_t* context) {
-  Release(context);
+  CefRelease(context);
   auto delegate = std::make_shared<ClientDelegate>(client);
   BrowserOptions options = OptionsFrom(settings);
-  if (Engine::Get().Running()) {
+  Engine& engine = Engine::Get();
+  if (engine.Running()) {
     // Started here, on the main thread, so that it dies with this process; its
     // extensions are in place before the first page loads.
     cef_app_t* app;
     {
       std::lock_guard<std::mutex> lock(G().m);
-      app = AddRef(G().app);
+      app = CefAddRef(G().app);
     }
     options.helper = StartRenderHelper(app);
-    Release(app);
+    CefRelease(app);
   }
-  auto b = Engine::Get().CreateBrowser(delegate, options, std::string());
+  auto b = engine.CreateBrowser(delegate, options, std::string());
   if (!b && options.helper) options.helper->Close();
   if (!b) return nullptr;
   delegate->Bind(b);
@@ -143,7 +147,7 @@ CEF_EXPORT cef_browser_t* cef_browser_host_create_browser_sync(const cef_window_
     cef_frame_t* f = NewFrame(b, b->MainFrameId());
     View v(u);
     f->load_url(f, v.get());
-    Release(f);
+    CefRelease(f);
   }
   return NewBrowser(b);
 }

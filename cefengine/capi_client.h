@@ -17,7 +17,7 @@ namespace cefeng::capi {
 class ClientDelegate : public BrowserDelegate {
  public:
   explicit ClientDelegate(cef_client_t* client) : client_(client) {}
-  ~ClientDelegate() override { Release(client_); }
+  ~ClientDelegate() override { CefRelease(client_); }
   void Bind(std::weak_ptr<Browser> b) { browser_ = std::move(b); }
 
   template <class H>
@@ -43,7 +43,7 @@ class ClientDelegate : public BrowserDelegate {
       ok = (h->*slot)(h, B(), &r) != 0;
       out = {r.x, r.y, r.width, r.height};
     }
-    Release(h);
+    CefRelease(h);
     return ok;
   }
   bool GetViewRect(cefeng::Rect& r) override { return Rect(&cef_render_handler_t::get_view_rect, r); }
@@ -53,12 +53,12 @@ class ClientDelegate : public BrowserDelegate {
   void OnAfterCreated() override {
     cef_life_span_handler_t* h = Handler(&cef_client_t::get_life_span_handler);
     if (h && h->on_after_created) h->on_after_created(h, B());
-    Release(h);
+    CefRelease(h);
   }
   void OnBeforeClose() override {
     cef_life_span_handler_t* h = Handler(&cef_client_t::get_life_span_handler);
     if (h && h->on_before_close) h->on_before_close(h, B());
-    Release(h);
+    CefRelease(h);
   }
   void OnPaint(const std::vector<cefeng::Rect>& rects, const uint8_t* pixels, int w, int h) override {
     cef_render_handler_t* r = Handler(&cef_client_t::get_render_handler);
@@ -68,28 +68,28 @@ class ClientDelegate : public BrowserDelegate {
       for (auto& x : rects) list.push_back({x.x, x.y, x.width, x.height});
       r->on_paint(r, B(), PET_VIEW, list.size(), list.data(), pixels, w, h);
     }
-    Release(r);
+    CefRelease(r);
   }
   void OnCursorChange(int type) override {
     cef_render_handler_t* r = Handler(&cef_client_t::get_render_handler);
     if (r && r->on_cursor_change)
       r->on_cursor_change(r, B(), 0, static_cast<cef_cursor_type_t>(type), nullptr);
-    Release(r);
+    CefRelease(r);
   }
   void OnLoadingStateChange(bool loading, bool back, bool fwd) override {
     cef_load_handler_t* h = Handler(&cef_client_t::get_load_handler);
     if (h && h->on_loading_state_change) h->on_loading_state_change(h, B(), loading, back, fwd);
-    Release(h);
+    CefRelease(h);
   }
   void OnLoadStart(int64_t frame) override {
     cef_load_handler_t* h = Handler(&cef_client_t::get_load_handler);
     if (h && h->on_load_start) h->on_load_start(h, B(), F(frame));
-    Release(h);
+    CefRelease(h);
   }
   void OnLoadEnd(int64_t frame, int status) override {
     cef_load_handler_t* h = Handler(&cef_client_t::get_load_handler);
     if (h && h->on_load_end) h->on_load_end(h, B(), F(frame), status);
-    Release(h);
+    CefRelease(h);
   }
   void OnLoadError(int64_t frame, int code, const std::string& text, const std::string& url) override {
     cef_load_handler_t* h = Handler(&cef_client_t::get_load_handler);
@@ -97,7 +97,7 @@ class ClientDelegate : public BrowserDelegate {
       View t(text), u(url);
       h->on_load_error(h, B(), F(frame), static_cast<cef_errorcode_t>(code), t.get(), u.get());
     }
-    Release(h);
+    CefRelease(h);
   }
   void OnAddressChange(int64_t frame, const std::string& url) override {
     cef_display_handler_t* h = Handler(&cef_client_t::get_display_handler);
@@ -105,7 +105,7 @@ class ClientDelegate : public BrowserDelegate {
       View u(url);
       h->on_address_change(h, B(), F(frame), u.get());
     }
-    Release(h);
+    CefRelease(h);
   }
   void OnTitleChange(const std::string& title) override {
     cef_display_handler_t* h = Handler(&cef_client_t::get_display_handler);
@@ -113,7 +113,7 @@ class ClientDelegate : public BrowserDelegate {
       View t(title);
       h->on_title_change(h, B(), t.get());
     }
-    Release(h);
+    CefRelease(h);
   }
   bool OnConsoleMessage(const std::string& msg, const std::string& source, int line) override {
     cef_display_handler_t* h = Handler(&cef_client_t::get_display_handler);
@@ -122,19 +122,19 @@ class ClientDelegate : public BrowserDelegate {
       View m(msg), s(source);
       r = h->on_console_message(h, B(), m.get(), s.get(), line) != 0;
     }
-    Release(h);
+    CefRelease(h);
     return r;
   }
   void OnRenderProcessTerminated(int status) override {
     cef_request_handler_t* h = Handler(&cef_client_t::get_request_handler);
     if (h && h->on_render_process_terminated)
       h->on_render_process_terminated(h, B(), static_cast<cef_termination_status_t>(status));
-    Release(h);
+    CefRelease(h);
   }
   bool WantsRequests() override {
     cef_request_handler_t* h = Handler(&cef_client_t::get_request_handler);
     bool wants = h && h->on_before_resource_load;
-    Release(h);
+    CefRelease(h);
     return wants;
   }
   int OnBeforeResourceLoad(std::shared_ptr<RequestInfo> info, std::function<void(bool)> done) override {
@@ -145,7 +145,7 @@ class ClientDelegate : public BrowserDelegate {
       if (answer != RV_CANCEL && answer != RV_CONTINUE && answer != RV_CONTINUE_ASYNC)
         answer = RV_CONTINUE;
     }
-    Release(h);
+    CefRelease(h);
     return answer;
   }
   bool OnBeforePopup(int64_t frame, const std::string& url, const std::string& name,
@@ -165,15 +165,15 @@ class ClientDelegate : public BrowserDelegate {
       cef_browser_settings_t settings;
       memset(&settings, 0, sizeof settings);
       settings.size = sizeof settings;
-      cef_client_t* client = AddRef(client_);
+      cef_client_t* client = CefAddRef(client_);
       int noJs = 0;
       cancel = h->on_before_popup(h, B(), F(frame), &target, &targetName, WOD_NEW_FOREGROUND_TAB,
                                   gesture, &features, &window, &client, &settings, &noJs) != 0;
-      Release(client);
+      CefRelease(client);
       cef_string_utf16_clear(&target);
       cef_string_utf16_clear(&targetName);
     }
-    Release(h);
+    CefRelease(h);
     return cancel;
   }
 

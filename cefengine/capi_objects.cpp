@@ -79,7 +79,7 @@ struct BrowserObj : Counted<cef_browser_t, BrowserObj> {
     c.get_identifier = [](cef_browser_t* s) { return From(s)->b->Id(); };
     c.is_same = [](cef_browser_t* s, cef_browser_t* that) {
       int same = that && From(that)->b == From(s)->b;
-      Release(that);
+      CefRelease(that);
       return same;
     };
     c.is_popup = [](cef_browser_t*) { return 0; };
@@ -94,7 +94,7 @@ struct BrowserObj : Counted<cef_browser_t, BrowserObj> {
     };
     c.get_frame_count = [](cef_browser_t*) { return size_t(1); };
     c.send_process_message = [](cef_browser_t*, cef_process_id_t, cef_process_message_t* m) {
-      Release(m);
+      CefRelease(m);
       return 0;
     };
   }
@@ -152,7 +152,7 @@ struct FrameObj : Counted<cef_frame_t, FrameObj> {
   int64_t id;
   FrameObj(std::shared_ptr<Browser> browser, int64_t frameId) : b(std::move(browser)), id(frameId) {
     c.is_valid = [](cef_frame_t* s) { return From(s)->b->FrameValid(From(s)->id) ? 1 : 0; };
-    c.load_request = [](cef_frame_t*, cef_request_t* r) { Release(r); };
+    c.load_request = [](cef_frame_t*, cef_request_t* r) { CefRelease(r); };
     c.load_url = [](cef_frame_t* s, const cef_string_t* url) {
       std::string u = ToUtf8(url);
       FrameObj* f = From(s);

@@ -114,9 +114,9 @@ class DevToolsPipe {
   std::mutex pendingMutex_;  // guards pending_ and failed_
   std::map<int, ReplyFn> pending_;
   bool failed_ = false;  // the pending replies were failed: no new one is kept
-  std::atomic<int> nextId_{1};
-  std::atomic<bool> closed_{false};
-  std::atomic<bool> stopping_{false};
+  std::atomic<int> nextId_{1};         // command ids, taken by every sending thread
+  std::atomic<bool> closed_{false};    // the reader has ended or Stop has run; read by senders
+  std::atomic<bool> stopping_{false};  // Stop has begun: the reader's end is no crash
   std::thread reader_;
 };
 

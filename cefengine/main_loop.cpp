@@ -45,7 +45,6 @@ void WakeMainLoop(int delayMs) {
 }
 
 void CancelMainLoopWake() {
-  Engine::Get().SetMainWake(nullptr);
   std::lock_guard<std::mutex> lock(gWakeMutex);
   if (gWakeSource != 0) g_source_remove(gWakeSource);
   gWakeSource = 0;
