@@ -462,23 +462,13 @@ std::shared_ptr<RenderHelper> RenderHelper::Launch(const std::string& exe,
                                                    std::string& error) {
   std::shared_ptr<RenderHelper> h(new RenderHelper);
   if (!LaunchHelper(exe, args, "PV7_RENDER_HELPER_CHILD=1", h->pid_, h->fd_, error)) return nullptr;
-  h->thread_ = std::thread([raw = h.get()] { raw->Loop(); });
+  h->worker_ = std::make_unique<WorkThread>("render helper");
   return h;
 }
 
 RenderHelper::~RenderHelper() {
   Close();
-  {
-    std::lock_guard<std::mutex> lock(qm_);
-    stop_ = true;
-    qcv_.notify_one();
-  }
-  if (thread_.joinable()) {
-    if (std::this_thread::get_id() == thread_.get_id())
-      thread_.detach();
-    else
-      thread_.join();
-  }
+  worker_.reset();
   // The channel is closed: a helper ends at once; one that does not is killed.
   if (pid_ > 0 && !WaitForExit(pid_, 2000)) KillProcessTree(pid_);
   std::lock_guard<std::mutex> lock(callMutex_);
@@ -486,26 +476,7 @@ RenderHelper::~RenderHelper() {
   fd_ = -1;
 }
 
-void RenderHelper::Loop() {
-  for (;;) {
-    std::function<void()> fn;
-    {
-      std::unique_lock<std::mutex> lock(qm_);
-      qcv_.wait(lock, [this] { return stop_ || !q_.empty(); });
-      if (q_.empty()) return;
-      fn = std::move(q_.front());
-      q_.pop_front();
-    }
-    fn();
-  }
-}
-
-void RenderHelper::Post(std::function<void()> fn) {
-  std::lock_guard<std::mutex> lock(qm_);
-  if (stop_) return;
-  q_.push_back(std::move(fn));
-  qcv_.notify_one();
-}
+void RenderHelper::Post(std::function<void()> fn) { worker_->Post(std::move(fn)); }
 
 void RenderHelper::Close() {
   if (closed_.exchange(true)) return;

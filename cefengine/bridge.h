@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "devtools.h"
+#include "task_queue.h"
 
 namespace cefeng {
 
@@ -125,22 +126,17 @@ class RenderHelper {
 
  private:
   RenderHelper() = default;
-  void Loop();
 
   int pid_ = -1;
   int fd_ = -1;
-  std::mutex callMutex_;
+  std::mutex callMutex_;  // guards the channel's use and the fields up to nextId_
   bool listRead_ = false;
   bool broken_ = false;
   std::vector<ExtensionSource> extensions_;
   uint64_t nextId_ = 1;
-  std::atomic<bool> closed_{false};
+  std::atomic<bool> closed_{false};  // Close has run; read by every thread that calls
 
-  std::mutex qm_;
-  std::condition_variable qcv_;
-  std::deque<std::function<void()>> q_;
-  bool stop_ = false;
-  std::thread thread_;
+  std::unique_ptr<WorkThread> worker_;  // the "render helper" thread the calls wait on
 };
 
 }  // namespace cefeng

@@ -1,25 +1,16 @@
-// Pieces shared by the files of the engine's C interface: references, engine
-// strings and the reference-counted object frame.
+// Pieces shared by the files of the engine's C interface: engine strings and the
+// reference-counted object frame (references to engine objects: cefapi/cef_ref.h).
 #pragma once
 #include <atomic>
 #include <cstring>
 #include <string>
 
 #include "cefapi/cef_capi.h"
+#include "cefapi/cef_ref.h"
 #include "mapping.h"
 
 namespace cefeng::capi {
 
-
-template <class T>
-inline void Release(T* p) {
-  if (p && p->base.release) p->base.release(&p->base);
-}
-template <class T>
-T* AddRef(T* p) {
-  if (p && p->base.add_ref) p->base.add_ref(&p->base);
-  return p;
-}
 
 inline std::string ToUtf8(const cef_string_t* s) {
   if (!s || !s->str) return std::string();

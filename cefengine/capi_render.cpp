@@ -56,7 +56,7 @@ struct V8ValueObj : Counted<cef_v8value_t, V8ValueObj> {
     c.is_function = [](cef_v8value_t* s) { return From(s)->v.kind == BridgeValue::Function ? 1 : 0; };
     c.is_same = [](cef_v8value_t* s, cef_v8value_t* that) {
       int same = that == s;
-      Release(that);
+      CefRelease(that);
       return same;
     };
     c.get_bool_value = [](cef_v8value_t* s) {
@@ -300,7 +300,7 @@ BridgeReply Execute(const Extension& ext, const BridgeCall& call) {
     reply.handled = true;
     reply.result = FromV8Value(retval);
   }
-  Release(retval);
+  CefRelease(retval);
   cef_string_utf16_clear(&exception);
   return reply;
 }
@@ -370,7 +370,7 @@ std::shared_ptr<RenderHelper> StartRenderHelper(cef_app_t* app) {
   if (!GetEnv("PV7_RENDER_HELPER_CHILD").empty()) return nullptr;
   cef_render_process_handler_t* rph = app->get_render_process_handler(app);
   if (!rph) return nullptr;
-  Release(rph);
+  CefRelease(rph);
   std::string exe = GetEnv("PV7_RENDER_HELPER");
   if (exe.empty()) exe = SelfExecutable();
   if (exe.empty()) return nullptr;
@@ -383,11 +383,11 @@ std::shared_ptr<RenderHelper> StartRenderHelper(cef_app_t* app) {
   if (app->get_browser_process_handler) {
     cef_browser_process_handler_t* bph = app->get_browser_process_handler(app);
     if (bph && bph->on_before_child_process_launch)
-      bph->on_before_child_process_launch(bph, AddRef(cmd->Handle()));
-    Release(bph);
+      bph->on_before_child_process_launch(bph, CefAddRef(cmd->Handle()));
+    CefRelease(bph);
   }
   std::vector<std::string> args = cmd->Args();
-  Release(cmd->Handle());
+  CefRelease(cmd->Handle());
   std::string error;
   auto helper = RenderHelper::Launch(exe, args, error);
   if (!helper) fprintf(stderr, "render helper: %s\n", error.c_str());
@@ -399,7 +399,7 @@ int RegisterExtension(const cef_string_t* name, const cef_string_t* code, cef_v8
   std::lock_guard<std::mutex> lock(r.m);
   if (!r.active || !name || !code) {
     // Extensions run in render helpers; elsewhere the registration is accepted.
-    Release(handler);
+    CefRelease(handler);
     return r.active ? 0 : 1;
   }
   r.extensions.push_back({ToUtf8(name), ToUtf8(code), handler});
@@ -449,9 +449,9 @@ int RunRenderProcess(cef_app_t* app, int fd) {
     r.extensions.clear();
     r.active = false;
   }
-  for (Extension& e : extensions) Release(e.handler);
-  Release(rph);
-  Release(app);
+  for (Extension& e : extensions) CefRelease(e.handler);
+  CefRelease(rph);
+  CefRelease(app);
   return 0;
 }
 

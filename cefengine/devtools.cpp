@@ -6,8 +6,57 @@
 
 namespace cefeng {
 
-DevToolsPipe::DevToolsPipe(int writeFd, int readFd, EventFn onEvent, std::function<void()> onClosed)
-    : writeFd_(writeFd), readFd_(readFd), onEvent_(std::move(onEvent)), onClosed_(std::move(onClosed)) {
+const json* ObjectField(const json& j, const char* key) {
+  if (!j.is_object()) return nullptr;
+  auto it = j.find(key);
+  return it != j.end() && it->is_object() ? &*it : nullptr;
+}
+
+const json* ArrayField(const json& j, const char* key) {
+  if (!j.is_object()) return nullptr;
+  auto it = j.find(key);
+  return it != j.end() && it->is_array() ? &*it : nullptr;
+}
+
+std::string StringField(const json& j, const char* key, const std::string& fallback) {
+  if (!j.is_object()) return fallback;
+  auto it = j.find(key);
+  return it != j.end() && it->is_string() ? it->get<std::string>() : fallback;
+}
+
+int IntField(const json& j, const char* key, int fallback) {
+  if (!j.is_object()) return fallback;
+  auto it = j.find(key);
+  if (it == j.end() || !it->is_number()) return fallback;
+  if (it->is_number_integer()) {
+    if (it->is_number_unsigned()) {
+      uint64_t u = it->get<uint64_t>();
+      return u > uint64_t(INT32_MAX) ? INT32_MAX : int(u);
+    }
+    int64_t v = it->get<int64_t>();
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int(v);
+  }
+  double d = it->get<double>();
+  if (!(d == d)) return fallback;  // NaN
+  return d >= double(INT32_MAX) ? INT32_MAX : d <= double(INT32_MIN) ? INT32_MIN : int(d);
+}
+
+bool BoolField(const json& j, const char* key, bool fallback) {
+  if (!j.is_object()) return fallback;
+  auto it = j.find(key);
+  return it != j.end() && it->is_boolean() ? it->get<bool>() : fallback;
+}
+
+const json* FirstCallFrame(const json& stackTrace) {
+  const json* frames = ArrayField(stackTrace, "callFrames");
+  if (!frames || frames->empty() || !(*frames)[0].is_object()) return nullptr;
+  return &(*frames)[0];
+}
+
+DevToolsPipe::DevToolsPipe(int writeFd, int readFd, EventFn onEvent, std::function<void()> onClosed,
+                           PostFn post)
+    : writeFd_(writeFd), readFd_(readFd), onEvent_(std::move(onEvent)), onClosed_(std::move(onClosed)),
+      post_(std::move(post)) {
   if (readFd_ >= 0) reader_ = std::thread([this] { ReaderLoop(); });
 }
 
@@ -29,35 +78,55 @@ void DevToolsPipe::Stop() {
   readFd_ = -1;
 }
 
-int DevToolsPipe::Send(const std::string& method, json params, const std::string& sessionId,
-                       ReplyFn onReply) {
-  int id = nextId_++;
+namespace {
+
+// One command as written on the pipe, NUL included.
+std::string CommandText(int id, const std::string& method, json params, const std::string& sessionId) {
   json msg = {{"id", id}, {"method", method}, {"params", std::move(params)}};
   if (!sessionId.empty()) msg["sessionId"] = sessionId;
   std::string text = msg.dump(-1, ' ', false, json::error_handler_t::replace);
   text.push_back('\0');
+  return text;
+}
+
+}  // namespace
+
+int DevToolsPipe::Send(const std::string& method, json params, const std::string& sessionId,
+                       ReplyFn onReply) {
+  int id = nextId_++;
+  std::string text = CommandText(id, method, std::move(params), sessionId);
+  ReplyFn unsent;
+  if (!Write(id, text, std::move(onReply), unsent) && unsent && post_)
+    post_([fn = std::move(unsent)] { fn(json(), "pipe closed"); });
+  return id;
+}
+
+bool DevToolsPipe::Write(int id, const std::string& text, ReplyFn onReply, ReplyFn& unsent) {
+  bool kept = false;
   if (onReply) {
     std::lock_guard<std::mutex> lock(pendingMutex_);
-    pending_[id] = onReply;
+    if (!failed_) {
+      pending_[id] = std::move(onReply);
+      kept = true;
+    } else {
+      unsent = std::move(onReply);
+    }
   }
   bool ok = false;
   if (!closed_) {
     std::lock_guard<std::mutex> lock(writeMutex_);
     ok = writeFd_ >= 0 && WriteAll(writeFd_, text.data(), text.size());
   }
-  if (!ok && onReply) {
-    ReplyFn fn;
-    {
-      std::lock_guard<std::mutex> lock(pendingMutex_);
-      auto it = pending_.find(id);
-      if (it != pending_.end()) {
-        fn = std::move(it->second);
-        pending_.erase(it);
-      }
+  if (!ok && kept) {
+    // Taken back unless the reader has failed it meanwhile.
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    auto it = pending_.find(id);
+    if (it != pending_.end()) {
+      unsent = std::move(it->second);
+      pending_.erase(it);
     }
-    if (fn) fn(json(), "pipe closed");
   }
-  return id;
+  return ok;
 }
 
 bool DevToolsPipe::Call(const std::string& method, json params, const std::string& sessionId,
@@ -70,13 +139,20 @@ bool DevToolsPipe::Call(const std::string& method, json params, const std::strin
     std::string error;
   };
   auto w = std::make_shared<Waiter>();
-  Send(method, std::move(params), sessionId, [w](const json& r, const std::string& e) {
+  int id = nextId_++;
+  std::string text = CommandText(id, method, std::move(params), sessionId);
+  ReplyFn unsent;
+  bool sent = Write(id, text, [w](const json& r, const std::string& e) {
     std::lock_guard<std::mutex> lock(w->m);
     w->result = r;
     w->error = e;
     w->done = true;
     w->cv.notify_all();
-  });
+  }, unsent);
+  if (!sent && unsent) {
+    if (error) *error = "pipe closed";
+    return false;
+  }
   std::unique_lock<std::mutex> lock(w->m);
   if (!w->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return w->done; })) {
     if (error) *error = "timeout";
@@ -130,6 +206,7 @@ void DevToolsPipe::FailPending(const std::string& why) {
   std::map<int, ReplyFn> pending;
   {
     std::lock_guard<std::mutex> lock(pendingMutex_);
+    failed_ = true;
     pending.swap(pending_);
   }
   for (auto& [id, fn] : pending)

@@ -86,13 +86,6 @@ constexpr const char kHintsProbe[] =
     "'architecture','bitness','fullVersionList','model','platformVersion','wow64',"
     "'formFactors']) : null";
 
-// A string member of a reply; "" when it is missing or of another type.
-std::string StringField(const json& object, const char* name) {
-  if (!object.is_object()) return {};
-  auto it = object.find(name);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 json EvaluateHints(DevToolsPipe& pipe, const std::string& session, int timeoutMs) {
   json r;
   if (!pipe.Call("Runtime.evaluate",

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -402,6 +403,12 @@ uint64_t ProcessCpuUs() {
   timespec ts;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+void NameThisThread(const char* name) {
+  char shortName[16];
+  snprintf(shortName, sizeof shortName, "%s", name);
+  pthread_setname_np(pthread_self(), shortName);
 }
 
 }  // namespace cefeng

@@ -68,5 +68,7 @@ uint64_t MonotonicMs();
 uint64_t MonotonicUs();
 uint64_t ThreadCpuUs();
 uint64_t ProcessCpuUs();
+// Names the calling thread as the system shows it (at most 15 characters are kept).
+void NameThisThread(const char* name);
 
 }  // namespace cefeng

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cefapi/cef_capi.h"
+#include "cefapi/cef_ref.h"  // TCefRef: references to engine objects
 
 // A reference-counted program object that carries one engine structure. The
 // object and the engine structure live in one memory block: a back-reference to
@@ -76,45 +77,5 @@ class TOwnRef {
   explicit operator bool() const { return FPtr != nullptr; }
 
  private:
-  T* FPtr = nullptr;
-};
-
-// A program reference to an engine object (a structure starting with cef_base_t).
-template <class T>
-class TCefRef {
- public:
-  TCefRef() = default;
-  // Takes over a reference the engine handed out (argument or result).
-  static TCefRef Adopt(T* p) {
-    TCefRef r;
-    r.FPtr = p;
-    return r;
-  }
-  TCefRef(const TCefRef& o) : FPtr(o.FPtr) {
-    if (FPtr) Base()->add_ref(Base());
-  }
-  TCefRef(TCefRef&& o) noexcept : FPtr(std::exchange(o.FPtr, nullptr)) {}
-  TCefRef& operator=(TCefRef o) noexcept {
-    std::swap(FPtr, o.FPtr);
-    return *this;
-  }
-  ~TCefRef() { reset(); }
-  void reset() {
-    if (T* p = std::exchange(FPtr, nullptr)) {
-      cef_base_t* b = reinterpret_cast<cef_base_t*>(p);
-      b->release(b);
-    }
-  }
-  T* get() const { return FPtr; }
-  T* operator->() const { return FPtr; }
-  explicit operator bool() const { return FPtr != nullptr; }
-  // A new reference for handing on to the engine.
-  T* Share() const {
-    if (FPtr) Base()->add_ref(Base());
-    return FPtr;
-  }
-
- private:
-  cef_base_t* Base() const { return reinterpret_cast<cef_base_t*>(FPtr); }
   T* FPtr = nullptr;
 };

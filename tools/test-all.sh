@@ -20,7 +20,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # the request hook, the engine library's threads, bridge calls, DRAW blocking and
 # the host's shutdown in every way. Only the programs holding them are built.
 tsan_programs=(commands_tests host_tests hostproc_tests host_e2e_tests hoste2e_tests hosts_tests
-               hostile_draw_tests security_tests cefengine_unit_tests cefengine_browser_tests
+               hostile_draw_tests security_tests cefengine_unit_tests cefengine_parts_tests cefengine_browser_tests
                cefengine_process_tests cefengine_osr_tests bridge_host_tests
                identity_unit_tests identity_e2e_tests identity_locale_tests)
 cmake -S . -B build-tsan -DPV7_WERROR=ON -DPV7_SANITIZE=thread -DPV7_BENCH=OFF >/dev/null

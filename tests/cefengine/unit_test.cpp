@@ -167,7 +167,9 @@ TEST(CefEngineFraming, SplitterAcrossChunksAndOversize) {
 
 TEST(CefEngineFraming, MalformedMessagesAreIgnoredAndRepliesMatched) {
   std::vector<std::string> events;
-  DevToolsPipe pipe(-1, -1, [&](json& m) { events.push_back(m["method"].get<std::string>()); }, nullptr);
+  std::vector<std::function<void()>> posted;
+  DevToolsPipe pipe(-1, -1, [&](json& m) { events.push_back(m["method"].get<std::string>()); }, nullptr,
+                    [&](std::function<void()> fn) { posted.push_back(std::move(fn)); });
   pipe.HandleMessage("not json");
   pipe.HandleMessage("[1,2]");
   pipe.HandleMessage("{\"id\":\"x\"}");
@@ -175,10 +177,15 @@ TEST(CefEngineFraming, MalformedMessagesAreIgnoredAndRepliesMatched) {
   pipe.HandleMessage("{\"method\":\"Page.x\",\"params\":7}");
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0], "Page.x");
-  // Without a pipe a send fails at once with an error reply.
+  // Without a pipe a send fails with an error reply, posted rather than run inside Send.
   std::string error;
   pipe.Send("Browser.getVersion", json::object(), "", [&](const json&, const std::string& e) { error = e; });
+  EXPECT_TRUE(error.empty());
+  ASSERT_EQ(posted.size(), 1u);
+  posted[0]();
   EXPECT_FALSE(error.empty());
+  // A blocking call fails at once.
+  EXPECT_FALSE(pipe.Call("Browser.getVersion", json::object(), "", nullptr, 5000, &error));
 }
 
 TEST(CefEngineMapping, MouseAndWheel) {

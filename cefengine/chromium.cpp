@@ -1,0 +1,92 @@
+#include "chromium.h"
+
+#include <algorithm>
+
+#include "identity.h"
+#include "os_process.h"
+
+namespace cefeng {
+
+namespace {
+constexpr int kIdentityTimeoutMs = 5000;  // the client-hints probe at most
+}  // namespace
+
+std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std::string& locale) {
+  std::vector<std::string> args = {"--headless",
+                                   "--disable-gpu",
+                                   "--no-first-run",
+                                   "--no-default-browser-check",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--disable-popup-blocking",
+                                   "--disable-background-timer-throttling",
+                                   "--disable-renderer-backgrounding",
+                                   "--disable-backgrounding-occluded-windows",
+                                   // One process per page: cross-site frames stay in the
+                                   // page's target, so its scripts, request hook and
+                                   // console reach them too.
+                                   "--disable-site-isolation-trials",
+                                   "--remote-debugging-pipe",
+                                   "--user-data-dir=" + userDataDir};
+  if (RunningAsRoot()) args.push_back("--no-sandbox");
+  for (std::string& flag : IdentityFlags(locale, ProcessEnv)) args.push_back(std::move(flag));
+  return args;
+}
+
+// Chromium keeps some files outside its user data folder (its crash reports, the
+// desktop's caches) in the user's configuration and cache folders: they are moved
+// into the user data folder, so nothing of the user's own is touched.
+std::vector<std::string> FolderEnvironment(const std::string& userDataDir) {
+  return {"XDG_CONFIG_HOME=" + userDataDir + "/xdg-config",
+          "XDG_CACHE_HOME=" + userDataDir + "/xdg-cache"};
+}
+
+std::string ChromiumExecutable(const std::string& configured) {
+  std::string exe = configured;
+  if (exe.empty()) exe = GetEnv("PV7_CHROMIUM");
+  if (exe.empty()) exe = "/usr/bin/chromium";
+  return exe;
+}
+
+bool LaunchChromium(const std::string& exe, const std::vector<std::string>& args,
+                    const std::vector<std::string>& environment, int timeoutMs,
+                    DevToolsPipe::EventFn onEvent, std::function<void()> onClosed,
+                    DevToolsPipe::PostFn post, RunningChromium& out, std::string& error) {
+  ChildProcess child;
+  // PV7_CHROMIUM_LOG=1 keeps Chromium's own output.
+  bool quiet = GetEnv("PV7_CHROMIUM_LOG").empty();
+  if (!LaunchWithPipe(exe, args, quiet, child, error, environment)) return false;
+  auto pipe = std::make_shared<DevToolsPipe>(child.toChild, child.fromChild, std::move(onEvent),
+                                             std::move(onClosed), std::move(post));
+  std::string why;
+  json version;
+  if (!pipe->Call("Browser.getVersion", json::object(), "", &version, timeoutMs, &why)) {
+    error = "Chromium (" + exe + ") did not answer: " + why;
+    pipe->Stop();
+    KillProcessTree(child.pid);
+    return false;
+  }
+  LearnIdentity(*pipe, version, args, std::min(timeoutMs, kIdentityTimeoutMs));
+  pipe->Send("Target.setDiscoverTargets", {{"discover", true}});
+  out.pid = child.pid;
+  out.pipe = std::move(pipe);
+  return true;
+}
+
+void StopChromium(RunningChromium& chromium) {
+  if (chromium.pipe) chromium.pipe->Stop();
+  if (chromium.pid > 0) KillProcessTree(chromium.pid);
+  chromium.pid = -1;
+}
+
+RestartPolicy::RestartPolicy(Clock nowMs) : nowMs_(std::move(nowMs)) {}
+
+bool RestartPolicy::NoteCrash() {
+  uint64_t now = nowMs_();
+  crashTimesMs_.push_back(now);
+  while (!crashTimesMs_.empty() && now - crashTimesMs_.front() >= kWindowMs) crashTimesMs_.pop_front();
+  return crashTimesMs_.size() < kMaxCrashes;
+}
+
+}  // namespace cefeng

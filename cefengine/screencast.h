@@ -1,0 +1,68 @@
+// A browser's screencast: its starts at the view size, the frames that belong to the
+// current start, and the watch that starts it again when it brings no frame or keeps
+// a frame of another size than the view. Sequence only.
+#pragma once
+#include <cstdint>
+
+#include "session.h"
+
+namespace cefeng {
+
+class Screencast {
+ public:
+  static constexpr uint64_t kFirstWaitUs = 1000000;   // for a start's first frame
+  static constexpr uint64_t kLongestWaitUs = 8000000;  // after starts in a row without one
+  static constexpr int kFramesBeforeSizeRestart = 3;
+
+  Screencast(Session& session, CommandOrder& order) : session_(session), order_(order) {}
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  bool Running() const { return running_; }
+
+  // Sets the page's view size; a running screencast is started again at it.
+  void SetViewSize(int w, int h);
+  void Start();
+  // A new page target: its size and a screencast again (the old one's frames are gone).
+  void Resume();
+  // Closing: stopped at Chromium. Halt: the page is gone, nothing is sent.
+  void Stop();
+  void Halt() { running_ = false; }
+
+  // A frame came: the time it is counted with, or 0 when it belongs to a start that
+  // Chromium has not answered yet (a frame of the screencast that was stopped).
+  uint64_t Arrived();
+  // The size a counted frame (arrivedUs from Arrived) decoded to.
+  void Decoded(int w, int h, uint64_t arrivedUs);
+  // Looks at the screencast now; returns when to look again (0: nothing to watch).
+  uint64_t Watch(uint64_t nowUs);
+
+ private:
+  void StartNow();
+  void RestartNow();
+  void RestartOnceForSize();
+  void RestartIfSizeStuck(int frameW, int frameH);
+  uint64_t FramelessWait() const;
+  void ArmWatch(uint64_t dueUs);
+
+  Session& session_;
+  CommandOrder& order_;
+  int width_ = 0, height_ = 0;
+  bool running_ = false;
+  // A start counts as begun once Chromium has answered it.
+  uint64_t startGen_ = 0;     // bumped by every start
+  uint64_t answeredGen_ = 0;  // the last start Chromium has answered
+  int framesSinceStart_ = 0;  // counted frames of the current start
+  uint64_t lastArrivalUs_ = 0;
+  uint64_t startUs_ = 0;
+  int framelessStarts_ = 0;  // starts in a row that brought no frame
+  // The last decoded frame of the current start: its size and when it came; frameUs_
+  // lags lastArrivalUs_ while a later frame is being decoded.
+  int frameW_ = 0, frameH_ = 0;
+  uint64_t frameUs_ = 0;
+  // Started again once because its frames kept another size; cleared by a size change.
+  bool sizeRestarted_ = false;
+  uint64_t watchDueUs_ = 0;  // the earliest watch posted, 0: none
+};
+
+}  // namespace cefeng
