@@ -370,7 +370,9 @@ class TParent {
     std::fputs(("pv7parent: " + line + "\n").c_str(), stderr);
   }
   void AcceptLoop();
-  void Serve(std::shared_ptr<platform::TcpSocket> socket);
+  void Serve(std::shared_ptr<platform::TcpSocket> socket, long seq);
+  void AwaitTurn(long seq);
+  void PassTurn();
   void ServeDraw(platform::TcpSocket& socket);
   void ServeIntf(platform::TcpSocket& socket);
   bool WaitForActn(int timeoutMs);
@@ -394,6 +396,13 @@ class TParent {
   std::condition_variable FActnArrived;
   std::shared_ptr<platform::TcpSocket> FActn;
   std::vector<std::thread> FThreads;
+  // Connections are numbered as they are accepted, and each one's tag is handled in
+  // that order, so console texts (one connection each, sent one after another) are
+  // printed in the order the page wrote them.
+  long FAccepted = 0;  // guarded by FLock
+  std::mutex FTurnLock;  // guards FTurn
+  std::condition_variable FTurnChanged;
+  long FTurn = 0;
   std::string FLastFrame;
   std::atomic<long> FFrames{0}, FConsole{0}, FBridge{0};
   std::chrono::steady_clock::time_point FFirstFrame, FLastFrameAt;
@@ -412,16 +421,42 @@ void TParent::AcceptLoop() {
     std::lock_guard<std::mutex> guard(FLock);
     auto sock = std::make_shared<platform::TcpSocket>(std::move(s));
     FOpen.push_back(sock);
-    FThreads.emplace_back([this, sock] { Serve(sock); });
+    const long seq = FAccepted++;
+    FThreads.emplace_back([this, sock, seq] { Serve(sock, seq); });
   }
 }
 
-void TParent::Serve(std::shared_ptr<platform::TcpSocket> connection) {
+void TParent::AwaitTurn(long seq) {
+  std::unique_lock<std::mutex> lock(FTurnLock);
+  FTurnChanged.wait(lock, [&] { return FTurn == seq || FStop; });
+}
+
+void TParent::PassTurn() {
+  std::lock_guard<std::mutex> lock(FTurnLock);
+  ++FTurn;
+  FTurnChanged.notify_all();
+}
+
+void TParent::Serve(std::shared_ptr<platform::TcpSocket> connection, long seq) {
   platform::TcpSocket& socket = *connection;
+  std::string tag;
+  bool tagged = false;
   try {
     streamut::TMemoryStream first;
     ReadMessage(socket, first);
-    std::string tag(first.View());
+    tag = first.View();
+    tagged = true;
+  } catch (const std::exception&) {
+    // The connection ended before its tag.
+  }
+  AwaitTurn(seq);
+  if (tagged && tag.rfind("CMSG", 0) == 0) {
+    ++FConsole;
+    Print("console " + tag.substr(4));
+  }
+  PassTurn();
+  if (!tagged || tag.rfind("CMSG", 0) == 0) return;
+  try {
     if (tag == "ACTN") {
       Print("connection ACTN");
       std::lock_guard<std::mutex> guard(FLock);
@@ -433,9 +468,6 @@ void TParent::Serve(std::shared_ptr<platform::TcpSocket> connection) {
     } else if (tag == "INTF") {
       Print("connection INTF");
       ServeIntf(socket);
-    } else if (tag.rfind("CMSG", 0) == 0) {
-      ++FConsole;
-      Print("console " + tag.substr(4));
     } else {
       PrintError("note: a connection with an unknown tag (" + std::to_string(tag.size()) + " bytes)");
     }
@@ -623,6 +655,10 @@ int TParent::Run() {
   }
   if (!connected) PrintError("error: the host never opened its channels");
   FStop = true;
+  {
+    std::lock_guard<std::mutex> lock(FTurnLock);  // wakes connections waiting their turn
+    FTurnChanged.notify_all();
+  }
   acceptor.join();
   CloseConnections();
   ok = WriteSnapshot() && ok;

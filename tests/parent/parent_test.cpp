@@ -114,8 +114,17 @@ TEST(Parent, AnswersEveryIntfRequestAndPrintsConsoleTexts) {
               "<Reply>" + std::to_string(request.size()) + "</Reply>");
   }
   SendConsoleText("127.0.0.1", port, "hello console");
+  // Texts sent one connection after another are printed in that order.
+  for (int i = 0; i < 40; ++i) SendConsoleText("127.0.0.1", port, "n" + std::to_string(i) + ".");
   ASSERT_EQ(run.Finish(), 0) << run.Output();
   const std::string out = run.Output();
+  size_t last = 0;
+  for (int i = 0; i < 40; ++i) {
+    const size_t at = out.find("console n" + std::to_string(i) + ".");
+    ASSERT_NE(at, std::string::npos) << i << "\n" << out;
+    EXPECT_GT(at, last) << "text " << i << " printed out of order\n" << out;
+    last = at;
+  }
   EXPECT_NE(out.find("connection INTF"), std::string::npos) << out;
   EXPECT_NE(out.find("intf request 6 bytes: <Ask/>"), std::string::npos) << out;
   EXPECT_NE(out.find("intf reply 16 bytes: <Reply>6</Reply>"), std::string::npos) << out;
