@@ -1,6 +1,7 @@
 #include "base/base64.h"
 
 #include <cstdint>
+#include <array>
 #include <cstring>
 
 namespace {
@@ -56,4 +57,36 @@ std::string Base64DecodeText(std::string_view text) {
   }
   out.resize(len);
   return out;
+}
+
+bool Base64Decode(std::string_view in, std::vector<uint8_t>& out) {
+  static const auto table = [] {
+    std::array<int8_t, 256> t{};
+    t.fill(-1);
+    const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i) t[static_cast<uint8_t>(a[i])] = static_cast<int8_t>(i);
+    return t;
+  }();
+  out.clear();
+  out.reserve(in.size() / 4 * 3 + 3);
+  uint32_t acc = 0;
+  int bits = 0;
+  bool padding = false;
+  for (char ch : in) {
+    uint8_t c = static_cast<uint8_t>(ch);
+    if (c == '=') {
+      padding = true;
+      continue;
+    }
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
+    int v = table[c];
+    if (v < 0 || padding) return false;
+    acc = (acc << 6) | static_cast<uint32_t>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<uint8_t>(acc >> bits));
+    }
+  }
+  return bits < 6;
 }

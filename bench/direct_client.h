@@ -185,7 +185,7 @@ class TDirectClient {
     }
     uint64_t t0 = cefeng::ThreadCpuUs();
     int w = 0, h = 0;
-    if (!cefeng::Base64Decode(data, FPng) ||
+    if (!Base64Decode(data, FPng) ||
         !cefeng::DecodePngBgra(FPng.data(), FPng.size(), FPixels, w, h, cefeng::PngDecoder::Deflate))
       return;
     FDecodeUs += cefeng::ThreadCpuUs() - t0;

@@ -371,45 +371,12 @@ std::vector<std::string> InjectedScripts(const std::vector<ExtensionSource>& lis
   return scripts;
 }
 
-std::string Base64Encode(std::string_view data) {
-  static const char* kChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < data.size(); i += 3) {
-    uint32_t v = uint32_t(uint8_t(data[i])) << 16 | uint32_t(uint8_t(data[i + 1])) << 8 |
-                 uint8_t(data[i + 2]);
-    out += kChars[v >> 18];
-    out += kChars[(v >> 12) & 63];
-    out += kChars[(v >> 6) & 63];
-    out += kChars[v & 63];
-  }
-  if (i + 1 == data.size()) {
-    uint32_t v = uint32_t(uint8_t(data[i])) << 16;
-    out += kChars[v >> 18];
-    out += kChars[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == data.size()) {
-    uint32_t v = uint32_t(uint8_t(data[i])) << 16 | uint32_t(uint8_t(data[i + 1])) << 8;
-    out += kChars[v >> 18];
-    out += kChars[(v >> 12) & 63];
-    out += kChars[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
-
 // ---------------------------------------------------------------- framing
 
 bool WriteFrame(int fd, std::string_view payload) {
   if (payload.size() > kBridgeMaxMessage) return false;
-  uint32_t n = static_cast<uint32_t>(payload.size());
-  std::string buf;
-  buf.reserve(4 + payload.size());
-  buf += char(n >> 24);
-  buf += char(n >> 16);
-  buf += char(n >> 8);
-  buf += char(n);
+  std::string buf(kFrameHeaderSize, '\0');
+  PutFrameLength(reinterpret_cast<uint8_t*>(buf.data()), static_cast<int32_t>(payload.size()));
   buf.append(payload);
   return WriteAll(fd, buf.data(), buf.size());
 }
@@ -435,11 +402,12 @@ FrameResult ReadFrame(int fd, std::string& out, int timeoutMs, size_t limit) {
     }
     return FrameResult::Ok;
   };
-  unsigned char header[4];
-  FrameResult r = readExactly(reinterpret_cast<char*>(header), 4);
+  uint8_t header[kFrameHeaderSize];
+  FrameResult r = readExactly(reinterpret_cast<char*>(header), kFrameHeaderSize);
   if (r != FrameResult::Ok) return r;
-  size_t n = size_t(header[0]) << 24 | size_t(header[1]) << 16 | size_t(header[2]) << 8 | header[3];
-  if (n > limit) return FrameResult::TooLarge;
+  const int32_t length = GetFrameLength(header);
+  if (length < 0 || size_t(length) > limit) return FrameResult::TooLarge;
+  const size_t n = size_t(length);
   // Grown as bytes arrive, so that an announced length costs nothing by itself.
   constexpr size_t kPiece = 1u << 16;
   while (out.size() < n) {

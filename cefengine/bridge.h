@@ -28,6 +28,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/base64.h"
+#include "base/framing.h"
+
 #include "devtools.h"
 #include "task_queue.h"
 
@@ -89,8 +92,6 @@ std::string BridgePrelude();
 std::string RewriteNativeFunctions(const std::string& code, int index);
 // Every script a new document of a browser gets: the prelude, then each extension.
 std::vector<std::string> InjectedScripts(const std::vector<ExtensionSource>& list);
-
-std::string Base64Encode(std::string_view data);
 
 // Framing on a stream socket.
 bool WriteFrame(int fd, std::string_view payload);

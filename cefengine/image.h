@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/base64.h"
+
 namespace cefeng {
 
 struct Rect {
@@ -13,8 +15,6 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
-// Decodes standard base64 (padding optional, whitespace ignored). False on bad input.
-bool Base64Decode(std::string_view in, std::vector<uint8_t>& out);
 
 // The largest frame accepted, in either direction.
 constexpr int kMaxFrameSide = 16384;
