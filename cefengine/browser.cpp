@@ -24,7 +24,7 @@ Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const Browse
       session_(std::move(session)), load_(*session_, frames_), screencast_(*session_, order_),
       paint_(*session_, options_.frameRate, decoder,
              [this](int w, int h, uint64_t arrivedUs) { screencast_.Decoded(w, h, arrivedUs); }),
-      input_(*session_), interceptor_(*session_, frames_), bridge_(*session_, helper_) {}
+      input_(*session_), interceptor_(*session_, frames_), bridge_(*session_, helper_), dialogs_(*session_) {}
 
 void Browser::Run(std::function<void(Browser&)> fn) {
   if (!alive_) return;
@@ -180,7 +180,7 @@ void Browser::ApplyViewSize(const Rect& rect) {
 }
 
 void Browser::HandleEvent(const std::string& method, const json& params) {
-  if (load_.HandleEvent(method, params)) return;
+  if (load_.HandleEvent(method, params) || dialogs_.HandleEvent(method, params)) return;
   if (method == "Page.frameAttached") {
     frames_.IdFor(StringField(params, "frameId"));
   } else if (method == "Page.frameDetached") {

@@ -10,6 +10,7 @@
 // input_       input            sequence      the cursor probe
 // interceptor_ interceptor      sequence      paused requests
 // bridge_      bridge_endpoint  sequence      native calls (they wait on the helper)
+// dialogs_     dialogs          sequence      none (replies are answered once, any thread)
 #pragma once
 #include <atomic>
 #include <deque>
@@ -19,6 +20,7 @@
 #include "bridge_endpoint.h"
 #include "console.h"
 #include "delegate.h"
+#include "dialogs.h"
 #include "frame_tree.h"
 #include "input.h"
 #include "interceptor.h"
@@ -113,6 +115,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   Input input_;
   RequestInterceptor interceptor_;
   BridgeEndpoint bridge_;
+  Dialogs dialogs_;
 };
 
 }  // namespace cefeng

@@ -404,3 +404,27 @@ TEST_F(THostFixture, DestroyEndsTheHostWithStatus0) {
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 0);
 }
+
+// A page's dialogs never hold it: each is answered at once and reaches the parent
+// as a console text, and a page that asks before it is left lets the next address in.
+TEST_F(THostFixture, DialogsReachTheParentAndNeverHoldThePage) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(FHttp.Port());
+  FHttp.Page("/pay", "<body style='margin:0'><div style='width:300px;height:200px'></div><script>"
+                     "alert('Card declined'); console.log('asked ' + confirm('Retry?'));"
+                     "onbeforeunload = e => { e.preventDefault(); e.returnValue = 'stay'; };"
+                     "document.body.onclick = () => console.log('touched');</script></body>");
+  FHttp.Page("/next", "<body><script>console.log('next page')</script></body>");
+  Resize(300, 200);
+  Load(base + "/pay");
+  ASSERT_TRUE(WaitConsole("alert: Card declined"));
+  ASSERT_TRUE(WaitConsole("asked false"));
+  bool touched = false;
+  for (int i = 0; i < 10 && !touched; ++i) {
+    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
+    touched = WaitConsole("touched", 1000);
+  }
+  ASSERT_TRUE(touched);
+  Load(base + "/next");
+  EXPECT_TRUE(WaitConsole("next page", 15000));
+  EXPECT_TRUE(WaitConsole("beforeunload: ", 100));
+}
