@@ -352,6 +352,7 @@ void Engine::SetUpBrowser(Browser& b) {
   pipe->Send("Runtime.enable", json::object(), s);
   pipe->Send("Network.enable", json::object(), s);
   pipe->Send("Emulation.setFocusEmulationEnabled", {{"enabled", true}}, s);
+  SendPageGuardSetUp(*pipe, s);
   if (!options.javascript) pipe->Send("Emulation.setScriptExecutionDisabled", {{"value", true}}, s);
   if (options.hasBackground) {
     uint32_t c = options.backgroundColor;

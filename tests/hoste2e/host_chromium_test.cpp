@@ -75,7 +75,12 @@ class THttpServer {
         for (auto& [p, html] : FPages)
           if (p == path) body = html;
       }
-      std::string resp = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+      const bool download = path.rfind("/download", 0) == 0;
+      std::string resp = std::string("HTTP/1.1 200 OK\r\nContent-Type: ") +
+                         (download ? "application/octet-stream\r\nContent-Disposition: attachment; "
+                                     "filename=\"pv7-download.bin\""
+                                   : "text/html") +
+                         "\r\nContent-Length: " +
                          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
       try {
         s.SendAll(resp.data(), resp.size());
@@ -172,6 +177,7 @@ class THostFixture : public ::testing::Test {
       return FLast.width == w && FLast.height == h && FLast.Pixel(x, y) == rgb;
     }, ms);
   }
+  const std::filesystem::path& WorkDir() const { return FWorkDir; }
   TFrame LastFrame() {
     std::lock_guard<std::mutex> g(FLock);
     return FLast;
@@ -427,4 +433,57 @@ TEST_F(THostFixture, DialogsReachTheParentAndNeverHoldThePage) {
   Load(base + "/next");
   EXPECT_TRUE(WaitConsole("next page", 15000));
   EXPECT_TRUE(WaitConsole("beforeunload: ", 100));
+}
+
+// A page that misbehaves never takes the view with it: after each, the next address
+// still loads into the same view.
+TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(FHttp.Port());
+  FHttp.Page("/close", "<body><script>window.close(); console.log('still here')</script></body>");
+  FHttp.Page("/endless", "<body><script>setTimeout(() => { for (;;) {} }, 0)</script></body>");
+  FHttp.Page("/download.bin", "payload");
+  FHttp.Page("/chooser", "<body style='margin:0'><input type=file id=f "
+                         "style='position:absolute;left:0;top:0;width:300px;height:200px'></body>");
+  for (const char* name : {"/one", "/two", "/three", "/four"})
+    FHttp.Page(name, std::string("<body style='margin:0;background:rgb(0,255,0)'><script>console.log('loaded ") +
+                         name + "')</script></body>");
+  Resize(300, 200);
+
+  Load(base + "/close");
+  ASSERT_TRUE(WaitConsole("still here"));
+  EXPECT_TRUE(WaitConsole("window.close() ignored"));
+  Load(base + "/one");
+  EXPECT_TRUE(WaitConsole("loaded /one"));
+
+  Load(base + "/endless");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/endless").empty(); }, 10000));
+  std::this_thread::sleep_for(500ms);
+  Load(base + "/two");
+  EXPECT_TRUE(WaitConsole("loaded /two", 20000));
+
+  // A download: refused, nothing written, the view keeps its page.
+  ASSERT_TRUE(WaitPixel(300, 200, 150, 100, 0x00FF00));
+  Load(base + "/download.bin");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/download.bin").empty(); }, 10000));
+  std::this_thread::sleep_for(1s);
+  EXPECT_TRUE(WaitPixel(300, 200, 150, 100, 0x00FF00, 100));
+  const char* home = std::getenv("HOME");
+  for (const std::filesystem::path& dir :
+       {WorkDir(), std::filesystem::path(home ? home : "/nonexistent") / "Downloads"}) {
+    std::error_code ec;
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
+      EXPECT_EQ(e.path().filename().string().find("pv7-download"), std::string::npos) << e.path();
+  }
+
+  // A file chooser: taken over, so none opens and the page goes on.
+  Load(base + "/chooser");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/chooser").empty() && FFrames > 0; }, 10000));
+  bool cancelled = false;
+  for (int i = 0; i < 10 && !cancelled; ++i) {
+    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
+    cancelled = WaitConsole("file chooser cancelled", 1000);
+  }
+  EXPECT_TRUE(cancelled);
+  Load(base + "/three");
+  EXPECT_TRUE(WaitConsole("loaded /three"));
 }
