@@ -379,7 +379,8 @@ void Engine::SetUpBrowser(Browser& b) {
     patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
   else if (b.Helper())
     patterns.push_back({{"urlPattern", std::string(kBridgeUrl) + "*"}, {"requestStage", "Request"}});
-  if (!patterns.empty()) pipe->Send("Fetch.enable", {{"patterns", patterns}}, s);
+  // Authentication challenges come to the page guard, which gives no credentials.
+  if (!patterns.empty()) pipe->Send("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", true}}, s);
 }
 
 // ---------------------------------------------------------------- restarts

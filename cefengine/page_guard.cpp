@@ -30,6 +30,12 @@ bool PageGuard::HandleEvent(const std::string& method, const json& params) {
     session_.Notify([line](BrowserDelegate& d) { d.OnConsoleMessage(line.text, line.source, line.line); });
     return true;
   }
+  if (method == "Fetch.authRequired") {
+    // No credentials are given: the server's own answer (its 401 page) shows.
+    session_.Send("Fetch.continueWithAuth", {{"requestId", StringField(params, "requestId")},
+                                             {"authChallengeResponse", {{"response", "CancelAuth"}}}});
+    return true;
+  }
   if (method == "Page.fileChooserOpened") {
     ConsoleLine line{"file chooser cancelled", std::string(), 0};
     session_.Notify([line](BrowserDelegate& d) { d.OnConsoleMessage(line.text, line.source, line.line); });

@@ -1,5 +1,5 @@
 // What a misbehaving page may not do to the view: close it, download into the
-// working folder, or open a file chooser. Sequence only.
+// working folder, open a file chooser, or wait for credentials. Sequence only.
 #pragma once
 #include <string>
 

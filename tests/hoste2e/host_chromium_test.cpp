@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -76,7 +77,10 @@ class THttpServer {
           if (p == path) body = html;
       }
       const bool download = path.rfind("/download", 0) == 0;
-      std::string resp = std::string("HTTP/1.1 200 OK\r\nContent-Type: ") +
+      const bool auth = path.rfind("/auth", 0) == 0;  // asks for credentials, never accepts
+      std::string resp = std::string(auth ? "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"till\""
+                                          : "HTTP/1.1 200 OK") +
+                         "\r\nContent-Type: " +
                          (download ? "application/octet-stream\r\nContent-Disposition: attachment; "
                                      "filename=\"pv7-download.bin\""
                                    : "text/html") +
@@ -486,4 +490,34 @@ TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
   EXPECT_TRUE(cancelled);
   Load(base + "/three");
   EXPECT_TRUE(WaitConsole("loaded /three"));
+}
+
+TEST_F(THostFixture, AuthenticationAndCertificateErrorsShowTheirPages) {
+  FHttp.Page("/auth", "<body>login needed</body>");
+  Resize(400, 200);
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/auth");
+  bool shown = false;
+  for (int i = 0; i < 20 && !shown; ++i) {
+    Js("console.log('page: ' + document.body.innerText)");
+    shown = WaitConsole("page: login needed", 500);
+  }
+  EXPECT_TRUE(shown);
+
+  const std::filesystem::path portFile = WorkDir() / "https.port";
+  ChildProcess https = ChildProcess::Start(
+      "/usr/bin/env", {"python3", (std::filesystem::path(__FILE__).parent_path() / "https_server.py").string(),
+                       portFile.string()},
+      WorkDir());
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(portFile); }, 15000));
+  std::string port;
+  std::getline(*std::make_unique<std::ifstream>(portFile), port);
+  Load("https://127.0.0.1:" + port + "/");
+  shown = false;
+  for (int i = 0; i < 20 && !shown; ++i) {
+    Js("console.log('page: ' + document.body.innerText)");
+    shown = WaitConsole("(-202).", 500);
+  }
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(WaitConsole("page: secret", 100));
+  https.Kill();
 }
