@@ -60,7 +60,6 @@ PV7_CEF_OPAQUE_OBJECT(cef_before_download_callback_t)
 PV7_CEF_OPAQUE_OBJECT(cef_download_item_callback_t)
 PV7_CEF_OPAQUE_OBJECT(cef_drag_data_t)
 PV7_CEF_OPAQUE_OBJECT(cef_geolocation_callback_t)
-PV7_CEF_OPAQUE_OBJECT(cef_jsdialog_callback_t)
 PV7_CEF_OPAQUE_OBJECT(cef_resource_handler_t)
 PV7_CEF_OPAQUE_OBJECT(cef_response_t)
 PV7_CEF_OPAQUE_OBJECT(cef_auth_callback_t)
@@ -340,6 +339,13 @@ typedef struct _cef_geolocation_handler_t {
                                                        const cef_string_t* requesting_url,
                                                        int request_id);
 } cef_geolocation_handler_t;
+
+/* Answers a JavaScript dialog: success (OK, or leave the page) and a prompt's text. */
+typedef struct _cef_jsdialog_callback_t {
+  cef_base_t base;
+  void(CEF_CALLBACK* cont)(struct _cef_jsdialog_callback_t* self, int success,
+                           const cef_string_t* user_input);
+} cef_jsdialog_callback_t;
 
 typedef struct _cef_jsdialog_handler_t {
   cef_base_t base;

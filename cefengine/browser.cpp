@@ -24,7 +24,7 @@ Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const Browse
       session_(std::move(session)), load_(*session_, frames_), screencast_(*session_, order_),
       paint_(*session_, options_.frameRate, decoder,
              [this](int w, int h, uint64_t arrivedUs) { screencast_.Decoded(w, h, arrivedUs); }),
-      input_(*session_), interceptor_(*session_, frames_), bridge_(*session_, helper_) {}
+      input_(*session_), interceptor_(*session_, frames_), bridge_(*session_, helper_), dialogs_(*session_), guard_(*session_) {}
 
 void Browser::Run(std::function<void(Browser&)> fn) {
   if (!alive_) return;
@@ -117,6 +117,15 @@ void Browser::Close() {
 // ---------------------------------------------------------------- on the sequence
 
 void Browser::Navigate(int64_t frameId, const std::string& url) {
+  // A page busy in its script would keep the next one out; later commands wait.
+  order_.Hold();
+  guard_.WhenResponsive([this, frameId, url] {
+    NavigateNow(frameId, url);
+    order_.Release();
+  });
+}
+
+void Browser::NavigateNow(int64_t frameId, const std::string& url) {
   std::string frame = frames_.DevToolsId(frameId);
   json p = {{"url", url}};
   if (!frame.empty() && frameId > 0 && frame != frames_.MainDevToolsId()) p["frameId"] = frame;
@@ -180,7 +189,9 @@ void Browser::ApplyViewSize(const Rect& rect) {
 }
 
 void Browser::HandleEvent(const std::string& method, const json& params) {
-  if (load_.HandleEvent(method, params)) return;
+  if (load_.HandleEvent(method, params) || dialogs_.HandleEvent(method, params) ||
+      guard_.HandleEvent(method, params))
+    return;
   if (method == "Page.frameAttached") {
     frames_.IdFor(StringField(params, "frameId"));
   } else if (method == "Page.frameDetached") {

@@ -10,6 +10,8 @@
 // input_       input            sequence      the cursor probe
 // interceptor_ interceptor      sequence      paused requests
 // bridge_      bridge_endpoint  sequence      native calls (they wait on the helper)
+// dialogs_     dialogs          sequence      none (replies are answered once, any thread)
+// guard_       page_guard       sequence      none
 #pragma once
 #include <atomic>
 #include <deque>
@@ -19,10 +21,12 @@
 #include "bridge_endpoint.h"
 #include "console.h"
 #include "delegate.h"
+#include "dialogs.h"
 #include "frame_tree.h"
 #include "input.h"
 #include "interceptor.h"
 #include "load_tracker.h"
+#include "page_guard.h"
 #include "paint.h"
 #include "screencast.h"
 #include "session.h"
@@ -89,6 +93,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   void ApplyViewSize(const Rect& rect);
   void EvaluateScript(int64_t frameId, const std::string& code, const std::string& url, int startLine);
   void Navigate(int64_t frameId, const std::string& url);
+  void NavigateNow(int64_t frameId, const std::string& url);
   void Console(const ConsoleLine& line);
   void ResolvePopups();
 
@@ -113,6 +118,8 @@ class Browser : public std::enable_shared_from_this<Browser> {
   Input input_;
   RequestInterceptor interceptor_;
   BridgeEndpoint bridge_;
+  Dialogs dialogs_;
+  PageGuard guard_;
 };
 
 }  // namespace cefeng

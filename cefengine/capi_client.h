@@ -5,6 +5,7 @@
 
 #include "cefapi/cef_capi.h"
 #include "capi_common.h"
+#include "capi_dialogs.h"
 #include "capi_objects.h"
 #include "core.h"
 
@@ -130,6 +131,17 @@ class ClientDelegate : public BrowserDelegate {
     if (h && h->on_render_process_terminated)
       h->on_render_process_terminated(h, B(), static_cast<cef_termination_status_t>(status));
     CefRelease(h);
+  }
+  bool OnJsDialog(const DialogInfo& info, DialogAnswer reply) override {
+    cef_jsdialog_handler_t* h = Handler(&cef_client_t::get_jsdialog_handler);
+    bool kept = h && AskJsDialog(h, B(), info, std::move(reply));
+    Release(h);
+    return kept;
+  }
+  void OnDialogClosed() override {
+    cef_jsdialog_handler_t* h = Handler(&cef_client_t::get_jsdialog_handler);
+    if (h) TellDialogClosed(h, B());
+    Release(h);
   }
   bool WantsRequests() override {
     cef_request_handler_t* h = Handler(&cef_client_t::get_request_handler);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "dialog_reply.h"
 #include "image.h"
 
 namespace cefeng {
@@ -51,6 +52,10 @@ class BrowserDelegate {
   virtual bool OnConsoleMessage(const std::string&, const std::string&, int) { return false; }
   virtual void OnRenderProcessTerminated(int) {}
   virtual void OnBeforeClose() {}
+  // A JavaScript dialog or the question before the page is left: true when the
+  // delegate keeps the reply and answers it later; false leaves it to the library.
+  virtual bool OnJsDialog(const DialogInfo&, DialogAnswer) { return false; }
+  virtual void OnDialogClosed() {}
   // Engine I/O thread. `complete` is for kAnswerAsync: call it once, from any thread,
   // with true to continue (with the headers as they are then) or false to cancel.
   virtual int OnBeforeResourceLoad(std::shared_ptr<RequestInfo>, std::function<void(bool)>) {

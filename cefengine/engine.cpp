@@ -372,6 +372,7 @@ void Engine::SetUpBrowser(Browser& b) {
   pipe->Send("Network.enable", json::object(), s);
   pipe->Send("Emulation.setFocusEmulationEnabled", {{"enabled", true}}, s);
   for (auto& [method, params] : PageIdentityCommands()) pipe->Send(method, params, s);
+  SendPageGuardSetUp(*pipe, s);
   if (!options.javascript) pipe->Send("Emulation.setScriptExecutionDisabled", {{"value", true}}, s);
   if (options.hasBackground) {
     uint32_t c = options.backgroundColor;
@@ -398,7 +399,8 @@ void Engine::SetUpBrowser(Browser& b) {
     patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
   else if (b.Helper())
     patterns.push_back({{"urlPattern", std::string(kBridgeUrl) + "*"}, {"requestStage", "Request"}});
-  if (!patterns.empty()) pipe->Send("Fetch.enable", {{"patterns", patterns}}, s);
+  // Authentication challenges come to the page guard, which gives no credentials.
+  if (!patterns.empty()) pipe->Send("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", true}}, s);
 }
 
 // ---------------------------------------------------------------- restarts

@@ -375,6 +375,101 @@ TEST(CefEngineBrowser, LoadErrorsCarryNetErrorCodes) {
   EXPECT_TRUE(PumpUntil([&] { return has(-302); }, 10000));
 }
 
+namespace {
+
+const char* kDialogPage =
+    "<body>dialogs<script>"
+    "alert('Card declined'); console.log('after alert');"
+    "console.log('confirm=' + confirm('Pay now?'));"
+    "console.log('prompt=' + prompt('Name?', 'preset'));"
+    "</script></body>";
+
+void SetDialogMode(bool keep, bool drop) {
+  std::lock_guard<std::mutex> lock(g_client->m);
+  g_client->keepDialogs = keep;
+  g_client->dropDialogs = drop;
+  g_client->dialogs.clear();
+  g_client->console.clear();
+}
+
+// Waits for a kept dialog's callback and answers it from another thread.
+void AnswerKept(int success, const std::string& text) {
+  cef_jsdialog_callback_t* cb = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(g_client->m);
+        std::swap(cb, g_client->dialogCallback);
+        return cb != nullptr;
+      },
+      10000));
+  std::thread([cb, success, text] {
+    std::u16string w = W(text);
+    cef_string_t s = View(w);
+    cb->cont(cb, success, &s);
+    cb->cont(cb, 0, nullptr);  // a second answer is ignored
+    Rel(cb);
+  }).join();
+}
+
+}  // namespace
+
+TEST(CefEngineBrowser, DialogsLeftByTheClientAreAnsweredAtOnceAndReported) {
+  SetDialogMode(false, false);
+  LoadAndWait("/dialogs", kDialogPage);
+  Console alert;
+  ASSERT_TRUE(WaitConsole("alert: Card declined", &alert));
+  EXPECT_EQ(alert.source, g_server->Url("/dialogs"));
+  EXPECT_TRUE(WaitConsole("confirm: Pay now?"));
+  EXPECT_TRUE(WaitConsole("prompt: Name?"));
+  EXPECT_TRUE(WaitConsole("after alert"));
+  EXPECT_TRUE(WaitConsole("confirm=false"));
+  EXPECT_TRUE(WaitConsole("prompt=null"));
+  std::lock_guard<std::mutex> lock(g_client->m);
+  EXPECT_EQ(g_client->dialogs,
+            (std::vector<std::string>{"alert: Card declined", "confirm: Pay now?", "prompt: Name?"}));
+}
+
+TEST(CefEngineBrowser, KeptDialogsWaitForTheirCallbackAndADroppedOneGetsTheDefault) {
+  SetDialogMode(true, false);
+  g_server->Serve("/kept", std::string(kDialogPage) + "<script>console.log('ready /kept')</script>");
+  Api::Load(g_server->Url("/kept"));
+  AnswerKept(1, "");
+  ASSERT_TRUE(WaitConsole("after alert"));
+  AnswerKept(1, "");
+  ASSERT_TRUE(WaitConsole("confirm=true"));
+  AnswerKept(1, "Ann");
+  ASSERT_TRUE(WaitConsole("prompt=Ann"));
+  // Released unanswered: the confirm is dismissed, the prompt gives null.
+  SetDialogMode(true, true);
+  LoadAndWait("/dropped", kDialogPage);
+  EXPECT_TRUE(WaitConsole("confirm=false"));
+  EXPECT_TRUE(WaitConsole("prompt=null"));
+  std::lock_guard<std::mutex> lock(g_client->m);
+  for (auto& c : g_client->console) EXPECT_EQ(c.message.find("alert: "), std::string::npos);
+}
+
+TEST(CefEngineBrowser, ABeforeUnloadQuestionLeftByTheClientLetsTheNavigationGoOn) {
+  SetDialogMode(false, false);
+  LoadAndWait("/unload",
+              "<body style='margin:0'><div style='width:320px;height:240px'></div><script>"
+              "onbeforeunload = e => { e.preventDefault(); e.returnValue = 'stay'; };"
+              "document.body.onclick = () => console.log('clicked');</script></body>");
+  // A page the user has touched may ask; a click before the first layout is lost.
+  bool clicked = false;
+  for (int i = 0; i < 10 && !clicked; ++i) {
+    Api::Click(50, 50);
+    clicked = WaitConsole("clicked", nullptr, 1000);
+  }
+  ASSERT_TRUE(clicked);
+  LoadAndWait("/after-unload", "<body>next</body>");
+  std::lock_guard<std::mutex> lock(g_client->m);
+  ASSERT_EQ(g_client->dialogs.size(), 1u);
+  EXPECT_EQ(g_client->dialogs[0].rfind("beforeunload: ", 0), 0u);
+  bool reported = false;
+  for (auto& c : g_client->console) reported |= c.message.rfind("beforeunload: ", 0) == 0;
+  EXPECT_TRUE(reported);
+}
+
 TEST(CefEngineBrowser, InjectedHeadersReachTheServerAndCancelFails) {
   {
     std::lock_guard<std::mutex> lock(g_client->m);
@@ -508,3 +603,4 @@ TEST(CefEngineBrowser, ResizeFromAnotherThreadKeepsTheOrderOfLaterCalls) {
   Api::Resize();
   PumpFor(100);
 }
+

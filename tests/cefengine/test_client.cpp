@@ -31,9 +31,22 @@ TestClient* Owner(C* self) {
   return static_cast<TestClient*>(reinterpret_cast<Table<C>*>(self)->owner);
 }
 
+int TestClient::Dialog(cef_browser_t* b, const std::string& text, cef_jsdialog_callback_t* cb) {
+  Rel(b);
+  std::lock_guard<std::mutex> lock(m);
+  dialogs.push_back(text);
+  if (!keepDialogs || dropDialogs) {
+    Rel(cb);
+    return keepDialogs ? 1 : 0;
+  }
+  Rel(dialogCallback);
+  dialogCallback = cb;
+  return 1;
+}
+
 TestClient::TestClient() {
   for (void** o : {&client_.owner, &render_.owner, &load_.owner, &display_.owner, &request_.owner,
-                   &life_.owner})
+                   &life_.owner, &dialog_.owner})
     *o = this;
   client_.c.get_render_handler = [](cef_client_t* s) {
     auto* t = Owner(s);
@@ -54,6 +67,21 @@ TestClient::TestClient() {
     auto* t = Owner(s);
     t->request_.refs++;
     return &t->request_.c;
+  };
+  client_.c.get_jsdialog_handler = [](cef_client_t* s) {
+    auto* t = Owner(s);
+    t->dialog_.refs++;
+    return &t->dialog_.c;
+  };
+  dialog_.c.on_jsdialog = [](cef_jsdialog_handler_t* s, cef_browser_t* b, const cef_string_t*,
+                             const cef_string_t*, cef_jsdialog_type_t type, const cef_string_t* msg,
+                             const cef_string_t*, cef_jsdialog_callback_t* cb, int*) {
+    static const char* const kNames[] = {"alert", "confirm", "prompt"};
+    return Owner(s)->Dialog(b, std::string(kNames[type]) + ": " + U8(msg), cb);
+  };
+  dialog_.c.on_before_unload_dialog = [](cef_jsdialog_handler_t* s, cef_browser_t* b,
+                                         const cef_string_t* msg, int, cef_jsdialog_callback_t* cb) {
+    return Owner(s)->Dialog(b, "beforeunload: " + U8(msg), cb);
   };
   client_.c.get_life_span_handler = [](cef_client_t* s) {
     auto* t = Owner(s);

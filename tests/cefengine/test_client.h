@@ -90,14 +90,22 @@ class TestClient {
   // Requests whose URL holds this go on later, from another thread.
   std::string asyncUrlPart;
   std::vector<std::thread> asyncThreads;
+  // JavaScript dialogs: "alert: text" etc. as the jsdialog handler saw them. Kept
+  // (keepDialogs), the last callback waits in dialogCallback; dropDialogs releases
+  // it at once, unanswered.
+  std::vector<std::string> dialogs;
+  bool keepDialogs = false, dropDialogs = false;
+  cef_jsdialog_callback_t* dialogCallback = nullptr;
 
  private:
+  int Dialog(cef_browser_t* b, const std::string& text, cef_jsdialog_callback_t* cb);
   Table<cef_client_t> client_;
   Table<cef_render_handler_t> render_;
   Table<cef_load_handler_t> load_;
   Table<cef_display_handler_t> display_;
   Table<cef_request_handler_t> request_;
   Table<cef_life_span_handler_t> life_;
+  Table<cef_jsdialog_handler_t> dialog_;
 };
 
 // Pumps the engine on this thread until pred holds or the time is up.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -75,7 +76,15 @@ class THttpServer {
         for (auto& [p, html] : FPages)
           if (p == path) body = html;
       }
-      std::string resp = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+      const bool download = path.rfind("/download", 0) == 0;
+      const bool auth = path.rfind("/auth", 0) == 0;  // asks for credentials, never accepts
+      std::string resp = std::string(auth ? "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"till\""
+                                          : "HTTP/1.1 200 OK") +
+                         "\r\nContent-Type: " +
+                         (download ? "application/octet-stream\r\nContent-Disposition: attachment; "
+                                     "filename=\"pv7-download.bin\""
+                                   : "text/html") +
+                         "\r\nContent-Length: " +
                          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
       try {
         s.SendAll(resp.data(), resp.size());
@@ -172,6 +181,7 @@ class THostFixture : public ::testing::Test {
       return FLast.width == w && FLast.height == h && FLast.Pixel(x, y) == rgb;
     }, ms);
   }
+  const std::filesystem::path& WorkDir() const { return FWorkDir; }
   TFrame LastFrame() {
     std::lock_guard<std::mutex> g(FLock);
     return FLast;
@@ -403,4 +413,111 @@ TEST_F(THostFixture, DestroyEndsTheHostWithStatus0) {
   std::optional<int> status = FHost->Wait(15000);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 0);
+}
+
+// A page's dialogs never hold it: each is answered at once and reaches the parent
+// as a console text, and a page that asks before it is left lets the next address in.
+TEST_F(THostFixture, DialogsReachTheParentAndNeverHoldThePage) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(FHttp.Port());
+  FHttp.Page("/pay", "<body style='margin:0'><div style='width:300px;height:200px'></div><script>"
+                     "alert('Card declined'); console.log('asked ' + confirm('Retry?'));"
+                     "onbeforeunload = e => { e.preventDefault(); e.returnValue = 'stay'; };"
+                     "document.body.onclick = () => console.log('touched');</script></body>");
+  FHttp.Page("/next", "<body><script>console.log('next page')</script></body>");
+  Resize(300, 200);
+  Load(base + "/pay");
+  ASSERT_TRUE(WaitConsole("alert: Card declined"));
+  ASSERT_TRUE(WaitConsole("asked false"));
+  bool touched = false;
+  for (int i = 0; i < 10 && !touched; ++i) {
+    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
+    touched = WaitConsole("touched", 1000);
+  }
+  ASSERT_TRUE(touched);
+  Load(base + "/next");
+  EXPECT_TRUE(WaitConsole("next page", 15000));
+  EXPECT_TRUE(WaitConsole("beforeunload: ", 100));
+}
+
+// A page that misbehaves never takes the view with it: after each, the next address
+// still loads into the same view.
+TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(FHttp.Port());
+  FHttp.Page("/close", "<body><script>window.close(); console.log('still here')</script></body>");
+  FHttp.Page("/endless", "<body><script>setTimeout(() => { for (;;) {} }, 0)</script></body>");
+  FHttp.Page("/download.bin", "payload");
+  FHttp.Page("/chooser", "<body style='margin:0'><input type=file id=f "
+                         "style='position:absolute;left:0;top:0;width:300px;height:200px'></body>");
+  for (const char* name : {"/one", "/two", "/three", "/four"})
+    FHttp.Page(name, std::string("<body style='margin:0;background:rgb(0,255,0)'><script>console.log('loaded ") +
+                         name + "')</script></body>");
+  Resize(300, 200);
+
+  Load(base + "/close");
+  ASSERT_TRUE(WaitConsole("still here"));
+  EXPECT_TRUE(WaitConsole("window.close() ignored"));
+  Load(base + "/one");
+  EXPECT_TRUE(WaitConsole("loaded /one"));
+
+  Load(base + "/endless");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/endless").empty(); }, 10000));
+  std::this_thread::sleep_for(500ms);
+  Load(base + "/two");
+  EXPECT_TRUE(WaitConsole("loaded /two", 20000));
+
+  // A download: refused, nothing written, the view keeps its page.
+  ASSERT_TRUE(WaitPixel(300, 200, 150, 100, 0x00FF00));
+  Load(base + "/download.bin");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/download.bin").empty(); }, 10000));
+  std::this_thread::sleep_for(1s);
+  EXPECT_TRUE(WaitPixel(300, 200, 150, 100, 0x00FF00, 100));
+  const char* home = std::getenv("HOME");
+  for (const std::filesystem::path& dir :
+       {WorkDir(), std::filesystem::path(home ? home : "/nonexistent") / "Downloads"}) {
+    std::error_code ec;
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
+      EXPECT_EQ(e.path().filename().string().find("pv7-download"), std::string::npos) << e.path();
+  }
+
+  // A file chooser: taken over, so none opens and the page goes on.
+  Load(base + "/chooser");
+  ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/chooser").empty() && FFrames > 0; }, 10000));
+  bool cancelled = false;
+  for (int i = 0; i < 10 && !cancelled; ++i) {
+    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
+    cancelled = WaitConsole("file chooser cancelled", 1000);
+  }
+  EXPECT_TRUE(cancelled);
+  Load(base + "/three");
+  EXPECT_TRUE(WaitConsole("loaded /three"));
+}
+
+TEST_F(THostFixture, AuthenticationAndCertificateErrorsShowTheirPages) {
+  FHttp.Page("/auth", "<body>login needed</body>");
+  Resize(400, 200);
+  Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/auth");
+  bool shown = false;
+  for (int i = 0; i < 20 && !shown; ++i) {
+    Js("console.log('page: ' + document.body.innerText)");
+    shown = WaitConsole("page: login needed", 500);
+  }
+  EXPECT_TRUE(shown);
+
+  const std::filesystem::path portFile = WorkDir() / "https.port";
+  ChildProcess https = ChildProcess::Start(
+      "/usr/bin/env", {"python3", (std::filesystem::path(__FILE__).parent_path() / "https_server.py").string(),
+                       portFile.string()},
+      WorkDir());
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(portFile); }, 15000));
+  std::string port;
+  std::getline(*std::make_unique<std::ifstream>(portFile), port);
+  Load("https://127.0.0.1:" + port + "/");
+  shown = false;
+  for (int i = 0; i < 20 && !shown; ++i) {
+    Js("console.log('page: ' + document.body.innerText)");
+    shown = WaitConsole("(-202).", 500);
+  }
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(WaitConsole("page: secret", 100));
+  https.Kill();
 }
