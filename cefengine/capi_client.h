@@ -135,13 +135,13 @@ class ClientDelegate : public BrowserDelegate {
   bool OnJsDialog(const DialogInfo& info, DialogAnswer reply) override {
     cef_jsdialog_handler_t* h = Handler(&cef_client_t::get_jsdialog_handler);
     bool kept = h && AskJsDialog(h, B(), info, std::move(reply));
-    Release(h);
+    CefRelease(h);
     return kept;
   }
   void OnDialogClosed() override {
     cef_jsdialog_handler_t* h = Handler(&cef_client_t::get_jsdialog_handler);
     if (h) TellDialogClosed(h, B());
-    Release(h);
+    CefRelease(h);
   }
   bool WantsRequests() override {
     cef_request_handler_t* h = Handler(&cef_client_t::get_request_handler);

@@ -31,14 +31,14 @@ bool AskJsDialog(cef_jsdialog_handler_t* h, cef_browser_t* browser, const Dialog
   View message(info.message);
   if (info.type == DialogInfo::kBeforeUnload) {
     if (!h->on_before_unload_dialog) {
-      Release(browser);
+      CefRelease(browser);
       return false;
     }
     auto* cb = new JsDialogCallbackObj(std::move(reply));
     return h->on_before_unload_dialog(h, browser, message.get(), 0, cb->Handle()) != 0;
   }
   if (!h->on_jsdialog) {
-    Release(browser);
+    CefRelease(browser);
     return false;
   }
   View origin(info.url), lang{std::string()}, preset(info.defaultText);
@@ -52,7 +52,7 @@ void TellDialogClosed(cef_jsdialog_handler_t* h, cef_browser_t* browser) {
   if (h->on_dialog_closed)
     h->on_dialog_closed(h, browser);
   else
-    Release(browser);
+    CefRelease(browser);
 }
 
 }  // namespace cefeng::capi
