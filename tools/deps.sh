@@ -21,7 +21,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nlohmann-json3-dev libspng-dev libdeflate-dev \
   xvfb xauth xdotool x11-utils \
   clang libclang-rt-14-dev \
-  libxml2-dev libpugixml-dev python3 \
+  libxml2-dev libpugixml-dev python3 openssl \
   fonts-dejavu-core \
   pulseaudio pulseaudio-utils \
   fonts-liberation2 fonts-wine fonts-open-sans fonts-crosextra-carlito fonts-crosextra-caladea \
