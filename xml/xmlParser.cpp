@@ -113,8 +113,9 @@ class TXmlSource {
 
   // Appends a name to `out`; raises unless it starts with a letter or "_".
   void ReadName(std::string& out) {
-    if (FEof || !NameChars().start[FCur]) Fail("Name must start with letter or \"_\"");
-    ReadRun(out, [](unsigned char c) { return !NameChars().part[c]; });
+    const TNameChars& chars = NameChars();
+    if (FEof || !chars.start[FCur]) Fail("Name must start with letter or \"_\"");
+    ReadRun(out, [&chars](unsigned char c) { return !chars.part[c]; });
   }
 
   // The characters before the first occurrence of the terminator, which is consumed.
