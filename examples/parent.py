@@ -3,7 +3,7 @@
 
 It listens on 127.0.0.1, starts the host, sizes the view, loads a page, waits for
 the page's console text "ready", clicks its button, answers the page's bridge
-call, waits for the page to print the reply, writes the last frame as PNG and
+call, waits for the page to print the reply and for a frame, writes the last frame as PNG and
 ends the host with <Destroy/>. Standard library only.
 
     python3 parent.py --host /usr/bin/pv7host --png last.png
@@ -105,6 +105,7 @@ class Parent:
         self.lock = threading.Lock()  # guards last_frame, frames, printing
         self.last_frame = None
         self.frames = 0
+        self.frame_came = threading.Event()  # set at the first frame
         self.stopping = False
 
     def say(self, line):
@@ -157,6 +158,7 @@ class Parent:
                 self.last_frame = bmp
                 if self.frames == 1:
                     print("frame 1 %dx%d" % (width, height), flush=True)
+            self.frame_came.set()
 
     def serve_intf(self, sock):
         while True:
@@ -222,7 +224,10 @@ def main():
             check(parent.wait_for("console", args.timeout,
                                   "reply: " + args.reply) is not None,
                   "the page did not get the reply")
-            time.sleep(0.5)  # the repaint after the click
+            # Frames come on their own connection at their own pace: wait for one,
+            # then a little longer for the repaint after the click.
+            check(parent.frame_came.wait(args.timeout), "no frame came")
+            time.sleep(0.5)
         send("<Destroy/>")
 
     try:
