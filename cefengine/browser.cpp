@@ -21,7 +21,7 @@ BrowserOptions Clamped(BrowserOptions o) {
 Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const BrowserOptions& options,
                  std::unique_ptr<Session> session, PngDecoder decoder)
     : id_(id), delegate_(std::move(delegate)), options_(Clamped(options)), helper_(options.helper),
-      session_(std::move(session)), load_(*session_, frames_), screencast_(*session_, order_),
+      session_(std::move(session)), load_(*session_, frames_), screencast_(*session_, order_, options_.frameRate),
       paint_(*session_, options_.frameRate, decoder,
              [this](int w, int h, uint64_t arrivedUs) { screencast_.Decoded(w, h, arrivedUs); }),
       input_(*session_), interceptor_(*session_, frames_), bridge_(*session_, helper_), dialogs_(*session_), guard_(*session_) {}
@@ -189,6 +189,8 @@ void Browser::ApplyViewSize(const Rect& rect) {
 }
 
 void Browser::HandleEvent(const std::string& method, const json& params) {
+  // In case the reload after a crash was not announced.
+  if (method == "Page.frameNavigated" && rendererCrashed_) RendererBack();
   if (load_.HandleEvent(method, params) || dialogs_.HandleEvent(method, params) ||
       guard_.HandleEvent(method, params))
     return;
@@ -247,6 +249,20 @@ void Browser::Terminated(int status) {
   if (!alive_.exchange(false)) return;
   screencast_.Halt();
   session_->Notify([status](BrowserDelegate& d) { d.OnRenderProcessTerminated(status); }, false);
+}
+
+void Browser::RendererCrashed() {
+  if (!alive_ || rendererCrashed_) return;
+  rendererCrashed_ = true;
+  screencast_.Halt();
+  paint_.DropHeldAck();
+  session_->Notify([](BrowserDelegate& d) { d.OnRenderProcessTerminated(kTerminationCrashed); });
+}
+
+void Browser::RendererBack() {
+  if (!alive_ || !rendererCrashed_) return;
+  rendererCrashed_ = false;
+  order_.Run([this] { screencast_.Resume(); });
 }
 
 // ---------------------------------------------------------------- main thread

@@ -41,6 +41,8 @@ class Browser : public std::enable_shared_from_this<Browser> {
   bool Valid() const { return alive_.load(); }
   // The render helper's process id; -1 when the browser has none.
   int HelperPid() const { return helper_ ? helper_->Pid() : -1; }
+  // Any thread: how often the screencast's watch had to start it again.
+  int ScreencastWatchRestarts() const { return screencast_.WatchRestarts(); }
   std::shared_ptr<BrowserDelegate> Delegate() const { return delegate_; }
   const BrowserOptions& Options() const { return options_; }
   const std::shared_ptr<RenderHelper>& Helper() const { return helper_; }
@@ -82,6 +84,10 @@ class Browser : public std::enable_shared_from_this<Browser> {
   void WindowOpen(const json& params);
   void PopupTargetCreated(const std::string& targetId);
   void Terminated(int status);
+  // The page's renderer crashed: the client hears of it and the browser stays; the
+  // next load gives the page a new renderer, and the screencast starts again on it.
+  void RendererCrashed();
+  void RendererBack();
   void Invalidate() { alive_ = false; }
   // Main thread.
   Rect AskViewRect();
@@ -110,6 +116,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   CommandOrder order_;
   std::deque<bool> popupDecisions_;  // matched in order with new targets; true: close
   std::deque<std::string> popupTargets_;
+  bool rendererCrashed_ = false;  // until the page has a renderer again
 
   FrameTree frames_;
   LoadTracker load_;

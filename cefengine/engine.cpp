@@ -288,7 +288,9 @@ void Engine::Route(json& msg) {
   } else if (method == "Page.windowOpen") {
     b->WindowOpen(params);
   } else if (method == "Inspector.targetCrashed") {
-    b->Terminated(kTerminationCrashed);
+    b->RendererCrashed();
+  } else if (method == "Inspector.targetReloadedAfterCrash") {
+    b->RendererBack();
   } else {
     b->HandleEvent(method, params);
   }

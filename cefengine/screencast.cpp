@@ -4,17 +4,24 @@
 
 namespace cefeng {
 
+namespace {
+constexpr uint64_t kChromiumFrameUs = 1000000 / Screencast::kChromiumRate;
+}  // namespace
+
+Screencast::Screencast(Session& session, CommandOrder& order, int frameRate)
+    : session_(session), order_(order), pacedNth_(std::max(1, kChromiumRate / std::max(1, frameRate))) {}
+
 void Screencast::SetViewSize(int w, int h) {
   width_ = w;
   height_ = h;
   sizeRestarted_ = false;
   session_.Send("Emulation.setDeviceMetricsOverride",
                 {{"width", w}, {"height", h}, {"deviceScaleFactor", 1}, {"mobile", false}});
-  // The screencast keeps the frame size it started with: start it again at the new
-  // size. Before its first frame it is not stopped first: a stop and start then
-  // leaves Chromium sending no frames at all.
+  // The screencast keeps the frame size it started with: it is stopped and started
+  // again at the new size, also before its first frame (a start alone then keeps
+  // the first start's size limit, and a still page's frame comes at that size).
   if (running_) {
-    if (framesSinceStart_ > 0) session_.Send("Page.stopScreencast");
+    session_.Send("Page.stopScreencast");
     StartNow();
   }
 }
@@ -32,14 +39,18 @@ void Screencast::Stop() {
   session_.Send("Page.stopScreencast");
 }
 
-void Screencast::StartNow() {
+// Every start but a change of pace asks for every frame: Chromium counts a start's
+// first frame too, so at every second frame a still page would bring none.
+void Screencast::StartNow(int nth) {
   running_ = true;
   uint64_t gen = ++startGen_;
   framesSinceStart_ = 0;
+  nth_ = nth;
+  gapCount_ = 0;
   startUs_ = session_.NowUs();
   // Refused or not, the answer ends the frames of any earlier start: what comes after
   // it is the screencast that now runs.
-  json params = {{"format", "png"}, {"everyNthFrame", 1}, {"maxWidth", width_}, {"maxHeight", height_}};
+  json params = {{"format", "png"}, {"everyNthFrame", nth}, {"maxWidth", width_}, {"maxHeight", height_}};
   session_.Send("Page.startScreencast", std::move(params), [this, gen](const json&, const std::string&) {
     if (startGen_ != gen) return;
     framesSinceStart_ = 0;
@@ -48,16 +59,44 @@ void Screencast::StartNow() {
   ArmWatch(startUs_ + FramelessWait());
 }
 
-void Screencast::RestartNow() {
+void Screencast::RestartNow(int nth) {
   session_.Send("Page.stopScreencast");
-  StartNow();
+  StartNow(nth);
 }
 
 uint64_t Screencast::Arrived() {
   if (answeredGen_ != startGen_) return 0;
-  lastArrivalUs_ = session_.NowUs();
+  uint64_t nowUs = session_.NowUs();
+  if (framesSinceStart_ > 0) NotePace(nowUs - lastArrivalUs_);
+  lastArrivalUs_ = nowUs;
   ++framesSinceStart_;
   return lastArrivalUs_;
+}
+
+// A page that renders at Chromium's full rate is asked for every Nth frame only, so
+// Chromium encodes (and the library decodes) no more than the frame rate. When its
+// frames come at well under the rate that pace gives, it is asked for every frame
+// again: a page that now renders more slowly would lose every second of its frames.
+void Screencast::NotePace(uint64_t gapUs) {
+  gaps_[gapCount_ % kPaceWindow] = gapUs;
+  if (++gapCount_ >= 2 * kPaceWindow) gapCount_ = kPaceWindow;
+  if (gapCount_ < kPaceWindow || pacedNth_ == 1) return;
+  uint64_t sum = 0;
+  for (uint64_t g : gaps_) sum += g;
+  const uint64_t mean = sum / kPaceWindow;
+  if (nth_ == 1 && mean * 4 < kChromiumFrameUs * 5)  // faster than 48 per second
+    RestartAtPace(pacedNth_);
+  else if (nth_ > 1 && mean * 5 > uint64_t(nth_) * kChromiumFrameUs * 6)  // 1.2 times the paced gap
+    RestartAtPace(1);
+}
+
+// After the frame that asked for it is counted, and behind waiting commands.
+void Screencast::RestartAtPace(int nth) {
+  session_.Post([this, nth] {
+    order_.Run([this, nth] {
+      if (running_ && nth_ != nth && framesSinceStart_ > 0) RestartNow(nth);
+    });
+  });
 }
 
 void Screencast::Decoded(int w, int h, uint64_t arrivedUs) {
@@ -73,6 +112,7 @@ void Screencast::RestartOnceForSize() {
   order_.Run([this] {
     if (running_ && !sizeRestarted_) {
       sizeRestarted_ = true;
+      ++watchRestarts_;
       RestartNow();
     }
   });
@@ -106,22 +146,41 @@ uint64_t Screencast::Watch(uint64_t nowUs) {
   if (!running_) return 0;
   if (framesSinceStart_ > 0) {
     framelessStarts_ = 0;
-    if (sizeRestarted_) return 0;
-    if (frameUs_ != lastArrivalUs_) return std::max(nowUs, lastArrivalUs_) + kFirstWaitUs;  // decoding
-    if (frameW_ == width_ && frameH_ == height_) return 0;
-    uint64_t due = lastArrivalUs_ + kFirstWaitUs;
-    if (nowUs < due) return due;
-    RestartOnceForSize();
-    return nowUs + kFirstWaitUs;
+    uint64_t size = WatchSize(nowUs), quiet = WatchQuiet(nowUs);
+    return size == 0 ? quiet : quiet == 0 ? size : std::min(size, quiet);
   }
   uint64_t due = startUs_ + FramelessWait();
   if (nowUs < due) return due;
   ++framelessStarts_;
   startUs_ = nowUs;  // not again before the restart has had its time
   order_.Run([this] {
-    if (running_ && framesSinceStart_ == 0) RestartNow();
+    if (running_ && framesSinceStart_ == 0) {
+      ++watchRestarts_;
+      RestartNow();
+    }
   });
   return nowUs + FramelessWait();
+}
+
+uint64_t Screencast::WatchSize(uint64_t nowUs) {
+  if (sizeRestarted_) return 0;
+  if (frameUs_ != lastArrivalUs_) return std::max(nowUs, lastArrivalUs_) + kFirstWaitUs;  // decoding
+  if (frameW_ == width_ && frameH_ == height_) return 0;
+  uint64_t due = lastArrivalUs_ + kFirstWaitUs;
+  if (nowUs < due) return due;
+  RestartOnceForSize();
+  return nowUs + kFirstWaitUs;
+}
+
+// A paced screencast skips frames: the last change of a page that has gone still may
+// be one of them. Once no frame has come for three paced gaps, the screencast is
+// started again at every frame, which brings the page as it is now.
+uint64_t Screencast::WatchQuiet(uint64_t nowUs) {
+  if (nth_ == 1) return 0;
+  uint64_t due = lastArrivalUs_ + 3 * uint64_t(nth_) * kChromiumFrameUs;
+  if (nowUs < due) return due;
+  RestartAtPace(1);
+  return 0;
 }
 
 // One watch is posted for the earliest time asked for; a later one that fires finds

@@ -1,7 +1,9 @@
 // A browser's screencast: its starts at the view size, the frames that belong to the
-// current start, and the watch that starts it again when it brings no frame or keeps
-// a frame of another size than the view. Sequence only.
+// current start, its pace, and the watch that starts it again when it brings no frame
+// or keeps a frame of another size than the view. Sequence only, but for the count of
+// the watch's restarts.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "session.h"
@@ -13,12 +15,19 @@ class Screencast {
   static constexpr uint64_t kFirstWaitUs = 1000000;   // for a start's first frame
   static constexpr uint64_t kLongestWaitUs = 8000000;  // after starts in a row without one
   static constexpr int kFramesBeforeSizeRestart = 3;
+  static constexpr int kChromiumRate = 60;  // Chromium's own frames per second
+  static constexpr int kPaceWindow = 8;     // the last gaps between frames that set the pace
 
-  Screencast(Session& session, CommandOrder& order) : session_(session), order_(order) {}
+  Screencast(Session& session, CommandOrder& order, int frameRate = 30);
 
   int Width() const { return width_; }
   int Height() const { return height_; }
   bool Running() const { return running_; }
+  // The current start's everyNthFrame.
+  int EveryNthFrame() const { return nth_; }
+  // Any thread: how often the watch had to start the screencast again (it brought no
+  // frame, or kept another size).
+  int WatchRestarts() const { return watchRestarts_.load(); }
 
   // Sets the page's view size; a running screencast is started again at it.
   void SetViewSize(int w, int h);
@@ -38,15 +47,26 @@ class Screencast {
   uint64_t Watch(uint64_t nowUs);
 
  private:
-  void StartNow();
-  void RestartNow();
+  void StartNow(int nth = 1);
+  void RestartNow(int nth = 1);
   void RestartOnceForSize();
   void RestartIfSizeStuck(int frameW, int frameH);
+  void NotePace(uint64_t gapUs);
+  void RestartAtPace(int nth);
   uint64_t FramelessWait() const;
+  uint64_t WatchSize(uint64_t nowUs);
+  uint64_t WatchQuiet(uint64_t nowUs);
   void ArmWatch(uint64_t dueUs);
 
   Session& session_;
   CommandOrder& order_;
+  // Chromium's frames asked for while the page renders at its full rate: every Nth,
+  // so that Chromium encodes no more than the browser's frame rate.
+  const int pacedNth_;
+  int nth_ = 1;
+  uint64_t gaps_[kPaceWindow] = {};  // the last gaps between this start's frames
+  int gapCount_ = 0;
+  std::atomic<int> watchRestarts_{0};
   int width_ = 0, height_ = 0;
   bool running_ = false;
   // A start counts as begun once Chromium has answered it.

@@ -146,6 +146,50 @@ TEST(CefEngineScreencast, AFrameStillDecodingDuringANavigationDoesNotRestartIt) 
   EXPECT_EQ(c.Restarts(), 1u);
 }
 
+// At 30 frames per second the screencast asks for every second frame while the page
+// renders at Chromium's 60, and for every frame again once the page goes still or
+// slower (the frame skipped may be its last change), and at every start.
+TEST(CefEngineScreencast, PacedToTheFrameRateOnlyWhileThePageRendersAtFullRate) {
+  Cast c;
+  auto frames = [&](int n, uint64_t gapUs) {
+    for (int i = 0; i < n; ++i) {
+      c.s.Advance(gapUs);
+      c.Frame(800, 600);
+    }
+    c.s.RunPosted();
+  };
+  auto nth = [&] { return c.s.Last("Page.startScreencast")->params["everyNthFrame"].get<int>(); };
+  frames(Screencast::kPaceWindow + 1, 16667);
+  ASSERT_EQ(c.Restarts(), 1u);
+  EXPECT_EQ(nth(), 2);
+  EXPECT_EQ(c.s.sent[0].method, "Page.stopScreencast");
+  c.s.Reply("Page.startScreencast");
+  frames(20, 33333);  // the paced rate: kept
+  EXPECT_EQ(c.Restarts(), 1u);
+  c.s.Advance(3 * 33334);  // gone still
+  c.s.RunPosted();
+  ASSERT_EQ(c.Restarts(), 2u);
+  EXPECT_EQ(nth(), 1);
+  c.s.Reply("Page.startScreencast");
+  frames(30, 40000);  // 25 per second: every frame is wanted
+  EXPECT_EQ(c.Restarts(), 2u);
+
+  frames(Screencast::kPaceWindow, 16667);
+  ASSERT_EQ(c.Restarts(), 3u);
+  c.s.Reply("Page.startScreencast");
+  frames(Screencast::kPaceWindow + 1, 45000);  // slower than the paced rate
+  ASSERT_EQ(c.Restarts(), 4u);
+  EXPECT_EQ(nth(), 1);
+  c.s.Reply("Page.startScreencast");
+
+  frames(Screencast::kPaceWindow + 1, 16667);
+  c.s.Reply("Page.startScreencast");
+  ASSERT_EQ(nth(), 2);
+  c.cast.SetViewSize(1024, 768);
+  EXPECT_EQ(nth(), 1);
+  EXPECT_EQ(c.cast.WatchRestarts(), 0);
+}
+
 TEST(CefEnginePaint, FramesArePacedToTheRateAndCoalescedWithTheirAckHeld) {
   ScriptedSession s;
   std::vector<std::pair<int, int>> decoded;

@@ -237,3 +237,47 @@ TEST(CefEngineProcess, KilledChromiumIsStartedAgainTwiceThenAThirdCrashInAMinute
   e.Shutdown();
   EXPECT_TRUE(GoneWithin(dir, 3000));
 }
+
+namespace {
+
+// A view whose size the test changes, as a parent does right after the start.
+struct SizedDelegate : CrashDelegate {
+  std::atomic<int> viewW{800}, viewH{600};
+  bool GetViewRect(cefeng::Rect& r) override {
+    r = {0, 0, viewW.load(), viewH.load()};
+    return true;
+  }
+};
+
+}  // namespace
+
+// The first picture of a still page comes at once after a start, a resize and a
+// navigation given together, without the screencast's watch starting it again. Then
+// the page's renderer crashes: the browser stays, and the next load shows.
+TEST(CefEngineProcess, FirstPictureNeedsNoWatchAndACrashedRendererComesBackAtTheNextLoad) {
+  cefeng::Engine& e = cefeng::Engine::Get();
+  std::string error;
+  ASSERT_TRUE(e.Start(cefeng::EngineOptions(), error)) << error;
+  auto d = std::make_shared<SizedDelegate>();
+  auto b = e.CreateBrowser(d, cefeng::BrowserOptions(), "about:blank");
+  ASSERT_NE(b, nullptr);
+  d->viewW = 1024;
+  d->viewH = 768;
+  std::thread parent([&] {
+    b->WasResized();
+    b->LoadUrl(0, "data:text/html,<body style='background:rgb(0,0,255)'>still</body>");
+  });
+  parent.join();
+  EXPECT_TRUE(Pump([&] { return d->centre == 0x0000ff && d->width == 1024 && d->height == 768; }, 10000))
+      << std::hex << d->centre << std::dec << " " << d->width << "x" << d->height;
+  EXPECT_EQ(b->ScreencastWatchRestarts(), 0);
+
+  b->LoadUrl(0, "chrome://crash");
+  ASSERT_TRUE(Pump([&] { return d->terminated == 1; }, 10000));
+  EXPECT_TRUE(b->Valid());
+  b->LoadUrl(0, "data:text/html,<body style='background:rgb(0,255,0)'>back</body>");
+  EXPECT_TRUE(Pump([&] { return d->centre == 0x00ff00; }, 10000)) << std::hex << d->centre;
+  EXPECT_EQ(e.Restarts(), 0);
+  b->Close();
+  e.Shutdown();
+}

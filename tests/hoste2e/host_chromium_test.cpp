@@ -492,6 +492,18 @@ TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
   EXPECT_TRUE(WaitConsole("loaded /three"));
 }
 
+// The page's renderer crashes: the view comes back with the next address.
+TEST_F(THostFixture, ACrashedRendererComesBackAtTheNextLoad) {
+  Resize(300, 200);
+  Load(DataPage("<body style='margin:0;background:rgb(0,255,0)'></body>"));
+  ASSERT_TRUE(WaitPixel(300, 200, 150, 100, 0x00FF00));
+  Load("chrome://crash");
+  std::this_thread::sleep_for(1s);  // the crash is not reported to the parent
+  Load(DataPage("<body style='margin:0;background:rgb(0,0,255)'><script>console.log('back')</script></body>"));
+  EXPECT_TRUE(WaitConsole("back"));
+  EXPECT_TRUE(WaitPixel(300, 200, 150, 100, 0x0000FF));
+}
+
 TEST_F(THostFixture, AuthenticationAndCertificateErrorsShowTheirPages) {
   FHttp.Page("/auth", "<body>login needed</body>");
   Resize(400, 200);
