@@ -20,7 +20,10 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir,
 // The environment variables that keep Chromium's own configuration and cache
 // folders inside the user data folder.
 std::vector<std::string> FolderEnvironment(const std::string& userDataDir);
-// The executable: `configured`, else $PV7_CHROMIUM, else /usr/bin/chromium.
+inline constexpr const char kHeadlessShell[] = "/usr/lib/chromium/chromium-headless-shell";
+inline constexpr const char kChromium[] = "/usr/bin/chromium";
+// The executable: `configured`, else $PV7_CHROMIUM, else the headless shell when it
+// is installed, else /usr/bin/chromium.
 std::string ChromiumExecutable(const std::string& configured);
 
 struct RunningChromium {

@@ -22,7 +22,7 @@
 namespace cefeng {
 
 struct EngineOptions {
-  std::string executable;    // empty: $PV7_CHROMIUM or /usr/bin/chromium
+  std::string executable;    // empty: $PV7_CHROMIUM, the headless shell or /usr/bin/chromium
   std::string userDataDir;   // empty: a fresh temporary folder removed at shutdown
   std::string cacheDir;      // empty: none given
   std::string locale;        // the pages' language; empty: the locale environment

@@ -97,36 +97,68 @@ json EvaluateHints(DevToolsPipe& pipe, const std::string& session, int timeoutMs
   return value.is_object() ? value : json();
 }
 
-// A page of Chromium's own (secure) that lives only for the question: until its
-// document has been committed the answer is null, so it is asked again.
-json ProbeClientHints(DevToolsPipe& pipe, int timeoutMs) {
+// A local file is a secure page that every build of Chromium loads (the headless
+// shell has no pages of its own), with no network and no file of the library's.
+constexpr const char kProbePage[] = "file:///dev/null";
+
+// Opens the probe page in `target` (the page Chromium opened at its start) or in a
+// new page; the page's target, or empty.
+std::string OpenProbePage(DevToolsPipe& pipe, const std::string& target, int timeoutMs,
+                          std::string& session) {
+  json r;
+  std::string page = target;
+  if (page.empty()) {
+    if (!pipe.Call("Target.createTarget", {{"url", kProbePage}}, "", &r, timeoutMs)) return {};
+    page = StringField(r, "targetId");
+  }
+  if (pipe.Call("Target.attachToTarget", {{"targetId", page}, {"flatten", true}}, "", &r, timeoutMs)) {
+    session = StringField(r, "sessionId");
+    if (!target.empty()) pipe.Send("Page.navigate", {{"url", kProbePage}}, session);
+  }
+  return page;
+}
+
+// Until the probe page's document has been committed the answer is null, so it is
+// asked again.
+json ProbeClientHints(DevToolsPipe& pipe, int timeoutMs, const std::string& pageTarget) {
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  json r;
-  if (!pipe.Call("Target.createTarget", {{"url", "chrome://version/"}}, "", &r, timeoutMs))
-    return nullptr;
-  const std::string target = StringField(r, "targetId");
+  std::string session;
+  const std::string target = OpenProbePage(pipe, pageTarget, timeoutMs, session);
+  if (target.empty()) return nullptr;
   json hints;
-  if (pipe.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}, "", &r,
-                timeoutMs)) {
-    const std::string session = StringField(r, "sessionId");
-    while (hints.is_null() && Clock::now() < end && !pipe.Closed()) {
-      int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      hints = EvaluateHints(pipe, session, left > 0 ? left : 1);
-      if (hints.is_null()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+  while (!session.empty() && hints.is_null() && Clock::now() < end && !pipe.Closed()) {
+    int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+    hints = EvaluateHints(pipe, session, left > 0 ? left : 1);
+    if (hints.is_null()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   pipe.Send("Target.closeTarget", {{"targetId", target}});
   return hints;
 }
 
+bool IsHeadlessBrand(const json& entry) {
+  return entry.is_object() && StringField(entry, "brand").find("Headless") != std::string::npos;
+}
+
+json WithoutHeadlessBrands(const json& list) {
+  if (!list.is_array()) return list;
+  json kept = json::array();
+  for (const json& entry : list)
+    if (!IsHeadlessBrand(entry)) kept.push_back(entry);
+  return kept;
+}
+
 // The first language of a --accept-lang flag among the arguments.
-std::string AcceptLanguageLocale(const std::vector<std::string>& args) {
+std::string AcceptLanguages(const std::vector<std::string>& args) {
   static const std::string flag = "--accept-lang=";
-  std::string locale;
+  std::string languages;
   for (const std::string& a : args)
-    if (a.compare(0, flag.size(), flag) == 0) locale = Split(a.substr(flag.size()), ',')[0];
-  return locale;
+    if (a.compare(0, flag.size(), flag) == 0) languages = a.substr(flag.size());
+  return languages;
+}
+
+std::string AcceptLanguageLocale(const std::vector<std::string>& args) {
+  return Split(AcceptLanguages(args), ',')[0];
 }
 
 }  // namespace
@@ -178,7 +210,13 @@ std::string OrdinaryUserAgent(const std::string& chromiumUserAgent) {
   static const std::string mark = "HeadlessChrome/";
   std::string ua = chromiumUserAgent;
   size_t at = ua.find(mark);
-  if (at != std::string::npos) ua.replace(at, mark.size(), "Chrome/");
+  if (at == std::string::npos) return ua;
+  ua.replace(at, mark.size(), "Chrome/");
+  size_t major = at + 7;  // after "Chrome/"
+  size_t dot = ua.find('.', major);
+  size_t end = ua.find(' ', major);
+  if (dot != std::string::npos && dot > major && (end == std::string::npos || dot < end))
+    ua.replace(dot, (end == std::string::npos ? ua.size() : end) - dot, ".0.0.0");
   return ua;
 }
 
@@ -188,7 +226,7 @@ json UserAgentOverride(const std::string& chromiumUserAgent, const json& hints) 
   // Chromium's own answer, field by field (userAgentMetadata's names).
   for (const char* key : {"brands", "fullVersionList", "platform", "platformVersion",
                           "architecture", "model", "mobile", "bitness", "wow64", "formFactors"})
-    if (hints.contains(key)) metadata[key] = hints[key];
+    if (hints.contains(key)) metadata[key] = WithoutHeadlessBrands(hints[key]);
   if (!metadata.contains("brands") || !metadata.contains("platform")) return nullptr;
   if (!metadata.contains("platformVersion")) metadata["platformVersion"] = "";
   if (!metadata.contains("architecture")) metadata["architecture"] = "";
@@ -198,15 +236,19 @@ json UserAgentOverride(const std::string& chromiumUserAgent, const json& hints) 
 }
 
 void LearnIdentity(DevToolsPipe& pipe, const json& version, const std::vector<std::string>& args,
-                   int timeoutMs) {
-  json userAgent =
-      UserAgentOverride(StringField(version, "userAgent"), ProbeClientHints(pipe, timeoutMs));
+                   int timeoutMs, const std::string& pageTarget) {
+  json userAgent = UserAgentOverride(StringField(version, "userAgent"),
+                                     ProbeClientHints(pipe, timeoutMs, pageTarget));
   if (userAgent.is_null() && !pipe.Closed())
     std::fprintf(stderr, "Chromium gave no client hints: pages see its headless user agent\n");
   LearntIdentity& learnt = Learnt();
   std::lock_guard<std::mutex> lock(learnt.m);
   learnt.userAgent = std::move(userAgent);
   learnt.locale = AcceptLanguageLocale(args);
+  // Given with the agent, the list is weighted in the request header as Chromium
+  // does it ("fr-CH,fr;q=0.9"), which the headless shell does not do for its flag.
+  const std::string languages = AcceptLanguages(args);
+  if (learnt.userAgent.is_object() && !languages.empty()) learnt.userAgent["acceptLanguage"] = languages;
 }
 
 std::vector<std::pair<std::string, json>> PageIdentityCommands() {

@@ -30,21 +30,25 @@ std::vector<std::string> LanguageList(const std::string& localeSetting, const En
 // sound without a gesture (PV7_MUTE=1: silence), the language list.
 std::vector<std::string> IdentityFlags(const std::string& localeSetting, const EnvFn& env);
 
-// Chromium's user agent without the headless mark.
+// Chromium's user agent without the headless mark, its version reduced to the major
+// one as an ordinary Chromium gives it ("HeadlessChrome/156.0.8078.129" ->
+// "Chrome/156.0.0.0").
 std::string OrdinaryUserAgent(const std::string& chromiumUserAgent);
 
 // The parameters of Emulation.setUserAgentOverride: the ordinary user agent with
 // Chromium's own client hints (the high-entropy values a secure page gets). Null
 // when the hints are not an object: overriding the agent without them would drop
-// the client hints altogether.
+// the client hints altogether. A headless brand among the hints is left out.
 json UserAgentOverride(const std::string& chromiumUserAgent, const json& hints);
 
-// Learns the client hints from the running Chromium (a short-lived secure page) and
-// keeps them, with its user agent (from `version`, the reply of Browser.getVersion)
-// and the locale of its --accept-lang flag among `args`, for the pages of this
-// Chromium. Any thread; blocks up to timeoutMs.
+// Learns the client hints from the running Chromium (a secure page that lives only
+// for the question: `pageTarget`, the page Chromium opened at its start, when given,
+// else a new one; closed afterwards) and keeps them, with its user agent (from
+// `version`, the reply of Browser.getVersion) and the locale of its --accept-lang
+// flag among `args`, for the pages of this Chromium. Any thread; blocks up to
+// timeoutMs.
 void LearnIdentity(DevToolsPipe& pipe, const json& version, const std::vector<std::string>& args,
-                   int timeoutMs);
+                   int timeoutMs, const std::string& pageTarget = std::string());
 
 // The DevTools commands that give a new page the identity learnt last and the
 // language list's locale. Any thread.

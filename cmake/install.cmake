@@ -40,7 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Plenvo 7 host developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The libraries the programs link come from dpkg-shlibdeps; the browser the engine
-# library starts (/usr/bin/chromium) and the fonts pages are drawn with are named.
+# library starts (the headless shell, else /usr/bin/chromium) and the fonts pages are
+# drawn with are named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "chromium, fonts-dejavu-core, fonts-liberation2, fonts-wine, fonts-open-sans, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-noto-core, fonts-noto-cjk, fonts-noto-color-emoji")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "chromium-headless-shell | chromium, fonts-dejavu-core, fonts-liberation2, fonts-wine, fonts-open-sans, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-noto-core, fonts-noto-cjk, fonts-noto-color-emoji")
 include(CPack)

@@ -85,4 +85,18 @@ TEST(IdentityUserAgent, HeadlessMarkGoesAndTheClientHintsAreChromiumsOwn) {
   // drop the client hints.
   EXPECT_TRUE(UserAgentOverride(headless, nullptr).is_null());
   EXPECT_TRUE(UserAgentOverride(headless, json{{"platform", "Linux"}}).is_null());
+
+  // The headless shell: its full version and its own brand are not shown.
+  const std::string shell =
+      "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+      "HeadlessChrome/156.0.8078.129 Safari/537.36";
+  EXPECT_EQ(OrdinaryUserAgent(shell), ordinary);
+  json shellHints = hints;
+  shellHints["brands"].push_back({{"brand", "HeadlessChrome"}, {"version", "156"}});
+  shellHints["fullVersionList"].push_back({{"brand", "HeadlessChrome"}, {"version", "156.0.8078.129"}});
+  o = UserAgentOverride(shell, shellHints);
+  ASSERT_TRUE(o.is_object());
+  EXPECT_EQ(o["userAgent"], ordinary);
+  EXPECT_EQ(o["userAgentMetadata"]["brands"], hints["brands"]);
+  EXPECT_EQ(o["userAgentMetadata"]["fullVersionList"], hints["fullVersionList"]);
 }
