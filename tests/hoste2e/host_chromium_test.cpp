@@ -495,11 +495,11 @@ TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
 // The page's renderer crashes: the view comes back with the next address.
 TEST_F(THostFixture, ACrashedRendererComesBackAtTheNextLoad) {
   Resize(300, 200);
-  Load(DataPage("<body style='margin:0;background:rgb(0,255,0)'></body>"));
+  Load(DataPage("&lt;body style='margin:0;background:rgb(0,255,0)'&gt;"));
   ASSERT_TRUE(WaitPixel(300, 200, 150, 100, 0x00FF00));
   Load("chrome://crash");
   std::this_thread::sleep_for(1s);  // the crash is not reported to the parent
-  Load(DataPage("<body style='margin:0;background:rgb(0,0,255)'><script>console.log('back')</script></body>"));
+  Load(DataPage("&lt;body style='margin:0;background:rgb(0,0,255)'&gt;&lt;script&gt;console.log('back')&lt;/script&gt;"));
   EXPECT_TRUE(WaitConsole("back"));
   EXPECT_TRUE(WaitPixel(300, 200, 150, 100, 0x0000FF));
 }
