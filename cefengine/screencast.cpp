@@ -81,13 +81,21 @@ void Screencast::NotePace(uint64_t gapUs) {
   gaps_[gapCount_ % kPaceWindow] = gapUs;
   if (++gapCount_ >= 2 * kPaceWindow) gapCount_ = kPaceWindow;
   if (gapCount_ < kPaceWindow || pacedNth_ == 1) return;
+  // A loaded machine renders near the limits: the pace changes at most every 2 s,
+  // as each change costs the frames of a restart.
+  const uint64_t nowUs = session_.NowUs();
+  if (paceChangedUs_ != 0 && nowUs < paceChangedUs_ + kPaceHoldUs) return;
   uint64_t sum = 0;
   for (uint64_t g : gaps_) sum += g;
   const uint64_t mean = sum / kPaceWindow;
+  int nth = nth_;
   if (nth_ == 1 && mean * 4 < kChromiumFrameUs * 5)  // faster than 48 per second
-    RestartAtPace(pacedNth_);
-  else if (nth_ > 1 && mean * 5 > uint64_t(nth_) * kChromiumFrameUs * 6)  // 1.2 times the paced gap
-    RestartAtPace(1);
+    nth = pacedNth_;
+  else if (nth_ > 1 && mean * 2 > uint64_t(nth_) * kChromiumFrameUs * 3)  // 1.5 times the paced gap
+    nth = 1;
+  if (nth == nth_) return;
+  paceChangedUs_ = nowUs;
+  RestartAtPace(nth);
 }
 
 // After the frame that asked for it is counted, and behind waiting commands.

@@ -17,6 +17,7 @@ class Screencast {
   static constexpr int kFramesBeforeSizeRestart = 3;
   static constexpr int kChromiumRate = 60;  // Chromium's own frames per second
   static constexpr int kPaceWindow = 8;     // the last gaps between frames that set the pace
+  static constexpr uint64_t kPaceHoldUs = 2000000;  // between two changes of pace
 
   Screencast(Session& session, CommandOrder& order, int frameRate = 30);
 
@@ -66,6 +67,7 @@ class Screencast {
   int nth_ = 1;
   uint64_t gaps_[kPaceWindow] = {};  // the last gaps between this start's frames
   int gapCount_ = 0;
+  uint64_t paceChangedUs_ = 0;  // the last change of pace (not counting a still page's)
   std::atomic<int> watchRestarts_{0};
   int width_ = 0, height_ = 0;
   bool running_ = false;

@@ -177,11 +177,16 @@ TEST(CefEngineScreencast, PacedToTheFrameRateOnlyWhileThePageRendersAtFullRate) 
   frames(Screencast::kPaceWindow, 16667);
   ASSERT_EQ(c.Restarts(), 3u);
   c.s.Reply("Page.startScreencast");
-  frames(Screencast::kPaceWindow + 1, 45000);  // slower than the paced rate
+  // Slower than the paced rate: every frame again, but not within 2 s of the last
+  // change of pace.
+  frames(25, 60000);
+  EXPECT_EQ(c.Restarts(), 3u);
+  frames(15, 60000);
   ASSERT_EQ(c.Restarts(), 4u);
   EXPECT_EQ(nth(), 1);
   c.s.Reply("Page.startScreencast");
 
+  frames(50, 40000);
   frames(Screencast::kPaceWindow + 1, 16667);
   c.s.Reply("Page.startScreencast");
   ASSERT_EQ(nth(), 2);
