@@ -167,6 +167,7 @@ void Browser::Reattached(const std::string& targetId, const std::string& session
   load_.Reattached();
   popupDecisions_.clear();
   popupTargets_.clear();
+  rendererCrashed_ = false;  // a new page: Resume starts its screencast
 }
 
 void Browser::Begin(int w, int h) {
