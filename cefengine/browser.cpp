@@ -214,7 +214,9 @@ void Browser::HandleEvent(const std::string& method, const json& params) {
 }
 
 void Browser::FrameArrived(json params) {
-  uint64_t arrivedUs = screencast_.Arrived();
+  const json* meta = ObjectField(params, "metadata");
+  uint64_t arrivedUs = meta ? screencast_.Arrived(IntField(*meta, "deviceWidth"), IntField(*meta, "deviceHeight"))
+                            : screencast_.Arrived();
   paint_.FrameArrived(std::move(params), arrivedUs, alive_);
 }
 

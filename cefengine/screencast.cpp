@@ -64,8 +64,10 @@ void Screencast::RestartNow(int nth) {
   StartNow(nth);
 }
 
-uint64_t Screencast::Arrived() {
+uint64_t Screencast::Arrived(int deviceW, int deviceH) {
   if (answeredGen_ != startGen_) return 0;
+  deviceW_ = deviceW;
+  deviceH_ = deviceH;
   uint64_t nowUs = session_.NowUs();
   if (framesSinceStart_ > 0) NotePace(nowUs - lastArrivalUs_);
   lastArrivalUs_ = nowUs;
@@ -129,9 +131,11 @@ void Screencast::RestartOnceForSize() {
 // A screencast started again before its first frame can keep the size limit of the
 // first start, so its frames never take the view's size. Once a few frames of a
 // start have come at another size, the screencast is stopped and started again, at
-// most once per view size (Chromium may clamp a huge view to a smaller frame).
+// most once per view size (Chromium may clamp a huge view to a smaller frame). Frames
+// of a page that has not taken the view's size yet (a slow renderer) are not stuck.
 void Screencast::RestartIfSizeStuck(int frameW, int frameH) {
   if (frameW == width_ && frameH == height_) return;
+  if (deviceW_ > 0 && (deviceW_ != width_ || deviceH_ != height_)) return;
   if (framesSinceStart_ < kFramesBeforeSizeRestart || sizeRestarted_) return;
   RestartOnceForSize();
 }

@@ -39,9 +39,10 @@ class Screencast {
   void Stop();
   void Halt() { running_ = false; }
 
-  // A frame came: the time it is counted with, or 0 when it belongs to a start that
-  // Chromium has not answered yet (a frame of the screencast that was stopped).
-  uint64_t Arrived();
+  // A frame came (of a page that was deviceW x deviceH then, 0: not known): the time
+  // it is counted with, or 0 when it belongs to a start that Chromium has not
+  // answered yet (a frame of the screencast that was stopped).
+  uint64_t Arrived(int deviceW = 0, int deviceH = 0);
   // The size a counted frame (arrivedUs from Arrived) decoded to.
   void Decoded(int w, int h, uint64_t arrivedUs);
   // Looks at the screencast now; returns when to look again (0: nothing to watch).
@@ -82,6 +83,7 @@ class Screencast {
   // lags lastArrivalUs_ while a later frame is being decoded.
   int frameW_ = 0, frameH_ = 0;
   uint64_t frameUs_ = 0;
+  int deviceW_ = 0, deviceH_ = 0;  // the page's size in the last counted frame
   // Started again once because its frames kept another size; cleared by a size change.
   bool sizeRestarted_ = false;
   uint64_t watchDueUs_ = 0;  // the earliest watch posted, 0: none

@@ -120,9 +120,12 @@ TEST(CefEngineScreencast, AStillFrameOfTheWrongSizeRestartsOncePerViewSize) {
   c.Frame(640, 480);  // Chromium keeps the size: no second try for this view size
   c.s.Advance(10 * kSecond);
   EXPECT_EQ(c.Restarts(), 1u);
-  // A moving page: a few frames of the wrong size restart it at once.
+  // A moving page: a few frames of the wrong size restart it at once, unless the
+  // page itself has not taken the new size yet.
   c.cast.SetViewSize(1000, 700);
   c.s.Reply("Page.startScreencast");
+  for (int i = 0; i < Screencast::kFramesBeforeSizeRestart; ++i) c.cast.Decoded(800, 600, c.cast.Arrived(800, 600));
+  EXPECT_EQ(c.Restarts(), 2u);
   for (int i = 0; i < Screencast::kFramesBeforeSizeRestart; ++i) c.Frame(800, 600);
   EXPECT_EQ(c.Restarts(), 3u);
 }
