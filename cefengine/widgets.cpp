@@ -8,9 +8,9 @@ namespace {
 //    page's top layer. The rule is important and comes last in the cascade (an
 //    adopted sheet), so a page's own appearance for its lists gives way to it: a
 //    list drawn as a separate widget could not be seen at all. List boxes (multiple,
-//    or more than one row) already draw in the page and keep their look. The
-//    document's adoptedStyleSheets setter keeps the sheet first, whatever the page
-//    sets there.
+//    or more than one row) already draw in the page and keep their look. The sheet
+//    goes to the document and to every shadow root a script attaches, and their
+//    adoptedStyleSheets setters keep it first, whatever the page sets there.
 // 2. A focused, closed list follows the desktop's keys: Up/Left and Down/Right move
 //    to the previous or next enabled option, Home/PageUp and End/PageDown to the
 //    first or last, each with input and change, instead of opening the list. Alt with
@@ -30,13 +30,22 @@ const char* kWidgetScript = R"JS((() => {
     'select:not([multiple]):not([size]), select:not([multiple])[size="0"],' +
     ' select:not([multiple])[size="1"], ::picker(select) { appearance: base-select !important; }' +
     ' input::-webkit-calendar-picker-indicator { display: none; }');
-  const adopted = Object.getOwnPropertyDescriptor(Document.prototype, 'adoptedStyleSheets');
-  Object.defineProperty(document, 'adoptedStyleSheets', {
-    configurable: true, enumerable: true,
-    get() { return adopted.get.call(this); },
-    set(list) { adopted.set.call(this, [sheet, ...[...list].filter((s) => s !== sheet)]); },
-  });
-  adopted.set.call(document, [sheet]);
+  const keepSheet = (root, proto) => {
+    const adopted = Object.getOwnPropertyDescriptor(proto, 'adoptedStyleSheets');
+    Object.defineProperty(root, 'adoptedStyleSheets', {
+      configurable: true, enumerable: true,
+      get() { return adopted.get.call(this); },
+      set(list) { adopted.set.call(this, [sheet, ...[...list].filter((s) => s !== sheet)]); },
+    });
+    adopted.set.call(root, [sheet]);
+  };
+  keepSheet(document, Document.prototype);
+  const attachOriginal = Element.prototype.attachShadow;
+  Element.prototype.attachShadow = function attachShadow(init) {
+    const root = attachOriginal.call(this, init);
+    keepSheet(root, ShadowRoot.prototype);
+    return root;
+  };
 
   const temporal = new Set(['date', 'time', 'datetime-local', 'month', 'week']);
   const moves = {ArrowDown: 1, ArrowRight: 1, ArrowUp: -1, ArrowLeft: -1,

@@ -578,16 +578,22 @@ class TWidgetFixture : public THostFixture {
   }
 };
 
-// A form's list, 160 px wide at (20, 100), 30 px high; "three" is disabled.
+// A form's list, 160 px wide at (20, 100), 30 px high; "three" is disabled. The page
+// styles its lists itself and sets its own adopted sheets, as pages do; a second list
+// lives in a component's shadow root.
 const char* kListForm =
     "&lt;select id=s style='position:absolute;left:20px;top:100px;width:160px;height:30px'&gt;"
     "&lt;option&gt;one&lt;option&gt;two&lt;option disabled&gt;three&lt;option&gt;four&lt;option&gt;five"
-    "&lt;/select&gt;";
+    "&lt;/select&gt;&lt;div id=c&gt;&lt;/div&gt;&lt;script&gt;const own = new CSSStyleSheet();"
+    " own.replaceSync('select { appearance: none; border: 2px solid red }');"
+    " document.adoptedStyleSheets = [own];"
+    " c.attachShadow({mode: 'open'}).innerHTML = '&lt;select&gt;&lt;option&gt;a&lt;/select&gt;'&lt;/script&gt;";
 
 // The list shows in the frames below its control, takes a click on an option, and
 // closes on a click outside it and on Escape.
 TEST_F(TWidgetFixture, ADropDownListShowsBelowItsControlTakesAClickAndClosesOutsideAndOnEscape) {
   ASSERT_NO_FATAL_FAILURE(LoadForm(kListForm));
+  EXPECT_EQ(Ask("in the shadow", "getComputedStyle(c.shadowRoot.firstChild).appearance"), "base-select");
   ASSERT_TRUE(Blue(100, 150));
   Click(100, 115);
   ASSERT_TRUE(WaitCovered(100, 150, true)) << "no list in the frames";
