@@ -44,6 +44,7 @@ const char* kWidgetScript = R"JS((() => {
   Element.prototype.attachShadow = function attachShadow(init) {
     const root = attachOriginal.call(this, init);
     keepSheet(root, ShadowRoot.prototype);
+    listen(root);  // a closed root hides its fields from the window's listeners
     return root;
   };
 
@@ -60,7 +61,7 @@ const char* kWidgetScript = R"JS((() => {
     if (at < 0) return move > 0 ? options[0] : options[options.length - 1];
     return options[Math.min(options.length - 1, Math.max(0, at + move))];
   };
-  addEventListener('keydown', (e) => {
+  const stepList = (e) => {
     const s = e.composedPath()[0];
     if (e.defaultPrevented || !(e.key in moves) || e.altKey || e.ctrlKey || e.metaKey) return;
     if (!isClosedDropDown(s)) return;
@@ -72,12 +73,12 @@ const char* kWidgetScript = R"JS((() => {
     next.selected = true;
     s.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
     s.dispatchEvent(new Event('change', {bubbles: true}));
-  });
-  addEventListener('keydown', (e) => {
+  };
+  const keepPickerShut = (e) => {
     const i = e.composedPath()[0];
     const opener = e.key === 'F4' || (e.altKey && (e.key === 'ArrowDown' || e.key === 'ArrowUp'));
     if (opener && i instanceof HTMLInputElement && temporal.has(i.type)) e.preventDefault();
-  });
+  };
 
   let chooser = null;
   const colourChooser = () => {
@@ -123,12 +124,20 @@ const char* kWidgetScript = R"JS((() => {
     field.focus();
     field.select();
   };
-  addEventListener('click', (e) => {
+  const chooseColour = (e) => {
     const i = e.composedPath()[0];
     if (e.defaultPrevented || !(i instanceof HTMLInputElement) || i.type !== 'color' || i.disabled) return;
     e.preventDefault();
     openColourChooser(i);
-  });
+  };
+  // Bubbling: the page's own handlers come first, and one that prevents the default
+  // keeps the event for itself (also from the window when a shadow root had it).
+  function listen(at) {
+    at.addEventListener('keydown', stepList);
+    at.addEventListener('keydown', keepPickerShut);
+    at.addEventListener('click', chooseColour);
+  }
+  listen(window);
 })();)JS";
 
 }  // namespace
