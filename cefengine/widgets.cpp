@@ -28,7 +28,8 @@ const char* kWidgetScript = R"JS((() => {
   const sheet = new CSSStyleSheet();
   sheet.replaceSync(
     'select:not([multiple]):not([size]), select:not([multiple])[size="0"],' +
-    ' select:not([multiple])[size="1"], ::picker(select) { appearance: base-select !important; }' +
+    ' select:not([multiple])[size="1"] { appearance: base-select !important; }' +
+    ' ::picker(select) { appearance: base-select !important; }' +
     ' input::-webkit-calendar-picker-indicator { display: none; }');
   const keepSheet = (root, proto) => {
     const adopted = Object.getOwnPropertyDescriptor(proto, 'adoptedStyleSheets');
@@ -120,7 +121,7 @@ const char* kWidgetScript = R"JS((() => {
     box.style.top = r.bottom + 'px';
     chooser.owner = input;
     field.value = input.value;
-    box.showPopover();
+    if (!box.matches(':popover-open')) box.showPopover();
     field.focus();
     field.select();
   };
@@ -141,8 +142,6 @@ const char* kWidgetScript = R"JS((() => {
 })();)JS";
 
 }  // namespace
-
-const char* WidgetScript() { return kWidgetScript; }
 
 void SendWidgetSetUp(DevToolsPipe& pipe, const std::string& s) {
   pipe.Send("Page.addScriptToEvaluateOnNewDocument", {{"source", kWidgetScript}}, s);

@@ -8,9 +8,7 @@
 
 namespace cefeng {
 
-// The script every new document (and every frame's) gets before its own scripts.
-const char* WidgetScript();
-
+// Gives every new document, also a frame's, the widget script before its own scripts.
 void SendWidgetSetUp(DevToolsPipe& pipe, const std::string& sessionId);
 
 }  // namespace cefeng
