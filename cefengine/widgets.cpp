@@ -8,9 +8,12 @@ namespace {
 //    page's top layer. The rule is important and comes last in the cascade (an
 //    adopted sheet), so a page's own appearance for its lists gives way to it: a
 //    list drawn as a separate widget could not be seen at all. List boxes (multiple,
-//    or more than one row) already draw in the page and keep their look. The sheet
-//    goes to the document and to every shadow root a script attaches, and their
-//    adoptedStyleSheets setters keep it first, whatever the page sets there.
+//    or more than one row) already draw in the page and keep their look. A cascade
+//    layer gives the lists the look of the desktop's own (white, square, a row
+//    highlighted, no check mark); being a layer, any style of the page's own comes
+//    first. The sheet goes to the document and to every shadow root a script
+//    attaches, and their adoptedStyleSheets setters keep it first, whatever the page
+//    sets there.
 // 2. A focused, closed list follows the desktop's keys: Up/Left and Down/Right move
 //    to the previous or next enabled option, Home/PageUp and End/PageDown to the
 //    first or last, each with input and change, instead of opening the list. Alt with
@@ -25,12 +28,25 @@ namespace {
 //    as #rrggbb: Enter takes a valid colour (input and change), Escape or a click
 //    outside closes it.
 const char* kWidgetScript = R"JS((() => {
+  const list = ':is(select:not([multiple]):not([size]), select:not([multiple])[size="0"],' +
+               ' select:not([multiple])[size="1"])';
   const sheet = new CSSStyleSheet();
-  sheet.replaceSync(
-    'select:not([multiple]):not([size]), select:not([multiple])[size="0"],' +
-    ' select:not([multiple])[size="1"] { appearance: base-select !important; }' +
-    ' ::picker(select) { appearance: base-select !important; }' +
-    ' input::-webkit-calendar-picker-indicator { display: none; }');
+  sheet.replaceSync(`
+    ${list} { appearance: base-select !important; }
+    ::picker(select) { appearance: base-select !important; }
+    input::-webkit-calendar-picker-indicator { display: none; }
+    @layer pv7-desktop-look {
+      ${list} { background-color: Field; color: FieldText; border: 1px solid #767676; border-radius: 0;
+        padding: 1px 0 1px 3px; font: -webkit-small-control; min-block-size: auto; gap: 0; }
+      ${list}::picker-icon { content: ''; width: 5px; height: 5px; margin: 0 5px 0 auto; align-self: center;
+        border: solid currentColor; border-width: 0 2px 2px 0; transform: translateY(-1px) rotate(45deg);
+        transition: none; }
+      ${list}::picker(select) { border: 1px solid #767676; border-radius: 0; padding: 0; margin: 0;
+        box-shadow: none; background-color: Field; }
+      ${list} option { padding: 0 4px; min-block-size: 24px; }
+      ${list} option::checkmark { display: none; }
+      ${list} option:is(:focus, :hover) { background-color: SelectedItem; color: SelectedItemText; outline: none; }
+    }`);
   const keepSheet = (root, proto) => {
     const adopted = Object.getOwnPropertyDescriptor(proto, 'adoptedStyleSheets');
     Object.defineProperty(root, 'adoptedStyleSheets', {
