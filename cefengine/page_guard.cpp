@@ -1,6 +1,7 @@
 #include "page_guard.h"
 
 #include "console.h"
+#include "widgets.h"
 
 namespace cefeng {
 
@@ -20,6 +21,7 @@ const char* kCloseScript =
 void SendPageGuardSetUp(DevToolsPipe& pipe, const std::string& s) {
   pipe.Send("Runtime.addBinding", {{"name", kCloseBinding}}, s);
   pipe.Send("Page.addScriptToEvaluateOnNewDocument", {{"source", kCloseScript}}, s);
+  SendWidgetSetUp(pipe, s);
   pipe.Send("Page.setInterceptFileChooserDialog", {{"enabled", true}}, s);
   pipe.Send("Browser.setDownloadBehavior", {{"behavior", "deny"}});  // Chromium-wide
 }

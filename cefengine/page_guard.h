@@ -9,7 +9,8 @@
 namespace cefeng {
 
 // The page set-up that keeps the view: window.close() is reported instead of closing
-// the page, downloads are refused, file choosers are taken over (and so never open).
+// the page, downloads are refused, file choosers are taken over (and so never open),
+// and the page's pop-up widgets are drawn inside it (widgets.h).
 void SendPageGuardSetUp(DevToolsPipe& pipe, const std::string& sessionId);
 
 class PageGuard {

@@ -218,6 +218,8 @@ void AddDemo(TOptions& o) {
   o.steps.push_back({"", 300});
   o.steps.push_back({"<JavaScript>console.log('typed: ' + document.getElementById('name').value)"
                      "</JavaScript>", 0});
+  // The drop-down is left open, so that demo.png shows its list.
+  o.steps.push_back({"<MouseClick><MouseX>660</MouseX><MouseY>233</MouseY></MouseClick>", 0});
   o.steps.push_back({"", 1000});
 }
 

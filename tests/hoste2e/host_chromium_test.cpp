@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -532,4 +533,163 @@ TEST_F(THostFixture, AuthenticationAndCertificateErrorsShowTheirPages) {
   EXPECT_TRUE(shown);
   EXPECT_FALSE(WaitConsole("page: secret", 100));
   https.Kill();
+}
+
+// ---------------------------------------------------------------- pop-up widgets
+
+// A parent's form: a drop-down list on a blue page that reports what it sees.
+class TWidgetFixture : public THostFixture {
+ protected:
+  static constexpr uint32_t kBlue = 0x0000FF;
+
+  void LoadForm(const std::string& body) {
+    Resize(400, 300);
+    Load(DataPage("&lt;body style='margin:0;background:rgb(0,0,255)'&gt;" + body +
+                  "&lt;script&gt;for (const e of document.querySelectorAll('select,input')) {"
+                  " e.oninput = () =&gt; console.log('input ' + e.id + '=' + e.value);"
+                  " e.onchange = () =&gt; console.log('change ' + e.id + '=' + e.value); }"
+                  " console.log('form ready')&lt;/script&gt;"));
+    ASSERT_TRUE(WaitConsole("form ready"));
+    ASSERT_TRUE(WaitPixel(400, 300, 390, 290, kBlue));
+  }
+  void Click(int x, int y) {
+    Send("<MouseClick><MouseX>" + std::to_string(x) + "</MouseX><MouseY>" + std::to_string(y) +
+         "</MouseY></MouseClick>");
+  }
+  // A key as the parent sends it: down, its character (Enter's 13), up.
+  void Key(int vk, int modifiers = 0) {
+    for (const char* type : {"KT_KEYDOWN", "KT_CHAR", "KT_KEYUP"})
+      if (vk == 13 || std::strcmp(type, "KT_CHAR") != 0)
+        Send(std::string("<KeyPress keyType=\"") + type + "\" sysChar=\"" + (modifiers & 8 ? "TRUE" : "FALSE") +
+           "\" key=\"" + std::to_string(vk) + "\" modifiers=\"" + std::to_string(modifiers) + "\"/>");
+  }
+  void Type(const std::string& text) {
+    for (char c : text)
+      Send("<KeyPress keyType=\"KT_CHAR\" sysChar=\"FALSE\" key=\"" + std::to_string(int(c)) + "\"/>");
+  }
+  bool Blue(int x, int y) { return LastFrame().Pixel(x, y) == kBlue; }
+  // Waits until the frames show (or no longer show) something over the page at (x, y).
+  bool WaitCovered(int x, int y, bool covered) {
+    return WaitFor([&] { return FLast.width == 400 && (FLast.Pixel(x, y) != kBlue) == covered; }, 10000);
+  }
+  // The page's answer to a script that logs "tag value".
+  std::string Ask(const std::string& tag, const std::string& expr) {
+    const size_t before = ConsoleCount();
+    Js("console.log('" + tag + " ' + (" + expr + "))");
+    std::string found;
+    WaitFor([&] {
+      for (size_t i = before; i < FConsole.size(); ++i)
+        if (FConsole[i].rfind(tag + " ", 0) == 0) found = FConsole[i].substr(tag.size() + 1);
+      return !found.empty();
+    }, 10000);
+    return found;
+  }
+  size_t ConsoleCount() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FConsole.size();
+  }
+};
+
+// A form's list, 160 px wide at (20, 100), 30 px high; "three" is disabled. The page
+// styles its lists itself and sets its own adopted sheets, as pages do; a second list
+// lives in a component's shadow root.
+const char* kListForm =
+    "&lt;select id=s style='position:absolute;left:20px;top:100px;width:160px;height:30px'&gt;"
+    "&lt;option&gt;one&lt;option&gt;two&lt;option disabled&gt;three&lt;option&gt;four&lt;option&gt;five"
+    "&lt;/select&gt;&lt;div id=c&gt;&lt;/div&gt;&lt;script&gt;const own = new CSSStyleSheet();"
+    " own.replaceSync('select { appearance: none; border: 2px solid red }');"
+    " document.adoptedStyleSheets = [own];"
+    " c.attachShadow({mode: 'open'}).innerHTML = '&lt;select&gt;&lt;option&gt;a&lt;/select&gt;'&lt;/script&gt;";
+
+// The list shows in the frames below its control, takes a click on an option, and
+// closes on a click outside it and on Escape.
+TEST_F(TWidgetFixture, ADropDownListShowsBelowItsControlTakesAClickAndClosesOutsideAndOnEscape) {
+  ASSERT_NO_FATAL_FAILURE(LoadForm(kListForm));
+  EXPECT_EQ(Ask("in the shadow", "getComputedStyle(c.shadowRoot.firstChild).appearance"), "base-select");
+  ASSERT_TRUE(Blue(100, 150));
+  Click(100, 115);
+  ASSERT_TRUE(WaitCovered(100, 150, true)) << "no list in the frames";
+  EXPECT_TRUE(Blue(100, 95));   // nothing above the control
+  EXPECT_TRUE(Blue(300, 150));  // nor beside the list
+  const std::string at = Ask("four at", "(r => Math.round(r.x + r.width / 2) + ',' + Math.round(r.y + r.height / 2))"
+                                        "(s.options[3].getBoundingClientRect())");
+  int x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(at.c_str(), "%d,%d", &x, &y), 2) << at;
+  EXPECT_GT(y, 130);  // below the control's bottom edge
+  EXPECT_FALSE(Blue(x, y));
+  Click(x, y);
+  EXPECT_TRUE(WaitConsole("input s=four"));
+  EXPECT_TRUE(WaitConsole("change s=four"));
+  EXPECT_TRUE(WaitCovered(100, 150, false));
+
+  Click(100, 115);
+  ASSERT_TRUE(WaitCovered(100, 150, true));
+  Click(350, 280);
+  EXPECT_TRUE(WaitCovered(100, 150, false)) << "a click outside left the list open";
+
+  Click(100, 115);
+  ASSERT_TRUE(WaitCovered(100, 150, true));
+  Key(27);
+  EXPECT_TRUE(WaitCovered(100, 150, false)) << "Escape left the list open";
+  EXPECT_EQ(Ask("value", "s.value"), "four");
+}
+
+// The keyboard as on the desktop: on an open list Up and Down move over the enabled
+// options and Enter takes one; on a focused, closed list Up and Down change the value.
+TEST_F(TWidgetFixture, ADropDownListFollowsTheDesktopKeys) {
+  ASSERT_NO_FATAL_FAILURE(LoadForm(kListForm));
+  Click(100, 115);
+  ASSERT_TRUE(WaitCovered(100, 150, true));
+  Key(40);  // two
+  Key(40);  // four: three is disabled
+  Key(38);  // two
+  Key(40);  // four
+  Key(13);
+  EXPECT_TRUE(WaitConsole("change s=four"));
+  EXPECT_TRUE(WaitCovered(100, 150, false));
+
+  Key(40);  // closed: five, and the list stays closed
+  EXPECT_TRUE(WaitConsole("input s=five"));
+  EXPECT_TRUE(WaitConsole("change s=five"));
+  Key(38);
+  Key(38);  // four, then two past the disabled three
+  EXPECT_TRUE(WaitConsole("change s=two"));
+  EXPECT_TRUE(Blue(100, 150));
+  EXPECT_EQ(Ask("open", "s.matches(':open')"), "false");
+
+  Key(40, 8);  // Alt+Down opens it
+  EXPECT_TRUE(WaitCovered(100, 150, true));
+}
+
+// The other widgets from the keyboard: a date and a time field are typed segment by
+// segment, with no picker to take the keys; a colour field opens a field for its
+// colour in the page, below it, where Enter takes #rrggbb.
+TEST_F(TWidgetFixture, DateTimeAndColourFieldsWorkFromTheKeyboard) {
+  ASSERT_NO_FATAL_FAILURE(LoadForm(
+      "&lt;input type=date id=d style='position:absolute;left:20px;top:20px;width:200px;height:26px'&gt;"
+      "&lt;input type=time id=t style='position:absolute;left:20px;top:60px;width:200px;height:26px'&gt;"
+      "&lt;input type=color id=c value='%23ff0000' style='position:absolute;left:260px;top:20px;width:60px;height:30px'&gt;"));
+  Click(30, 33);
+  Key(40, 8);  // Alt+Down: no picker, the keys stay in the field
+  Type("03152024");
+  EXPECT_TRUE(WaitConsole("change d=2024-03-15"));
+  Key(38);  // the year segment, one up
+  EXPECT_TRUE(WaitConsole("change d=2025-03-15"));
+  Click(30, 73);
+  Type("0930p");
+  EXPECT_TRUE(WaitConsole("change t=21:30"));
+
+  ASSERT_TRUE(Blue(290, 65));
+  Key(9);  // Tab to the colour field, Enter opens its chooser
+  Key(13);
+  ASSERT_TRUE(WaitCovered(290, 65, true)) << "no colour chooser in the frames";
+  Type("#00ff00");
+  Key(13);
+  EXPECT_TRUE(WaitConsole("input c=#00ff00"));
+  EXPECT_TRUE(WaitConsole("change c=#00ff00"));
+  EXPECT_TRUE(WaitCovered(290, 65, false));
+  Click(290, 35);
+  ASSERT_TRUE(WaitCovered(290, 65, true));
+  Key(27);
+  EXPECT_TRUE(WaitCovered(290, 65, false)) << "Escape left the chooser open";
 }

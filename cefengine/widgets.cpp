@@ -1,0 +1,166 @@
+#include "widgets.h"
+
+namespace cefeng {
+
+namespace {
+
+// 1. Drop-down lists take the base appearance, whose list Chromium draws in the
+//    page's top layer. The rule is important and comes last in the cascade (an
+//    adopted sheet), so a page's own appearance for its lists gives way to it: a
+//    list drawn as a separate widget could not be seen at all. List boxes (multiple,
+//    or more than one row) already draw in the page and keep their look. A cascade
+//    layer gives the lists the look of the desktop's own (white, square, a row
+//    highlighted, no check mark); being a layer, any style of the page's own comes
+//    first. The sheet goes to the document and to every shadow root a script
+//    attaches, and their adoptedStyleSheets setters keep it first, whatever the page
+//    sets there.
+// 2. A focused, closed list follows the desktop's keys: Up/Left and Down/Right move
+//    to the previous or next enabled option, Home/PageUp and End/PageDown to the
+//    first or last, each with input and change, instead of opening the list. Alt with
+//    an arrow, F4, Space and Enter still open it. A page that handles the key itself
+//    (preventDefault) keeps it.
+// 3. Date and time fields and the colour chooser have pop-ups of their own that no
+//    style brings into the page. A date or time field is typed into segment by
+//    segment (Up and Down step a segment), so its picker is kept shut: the picker
+//    button is hidden and Alt+Up/Down and F4 open nothing, and keys never go to a
+//    picker that cannot be seen.
+// 4. A colour field opens, in its place, a small field in the page for the colour
+//    as #rrggbb: Enter takes a valid colour (input and change), Escape or a click
+//    outside closes it.
+const char* kWidgetScript = R"JS((() => {
+  const list = ':is(select:not([multiple]):not([size]), select:not([multiple])[size="0"],' +
+               ' select:not([multiple])[size="1"])';
+  const sheet = new CSSStyleSheet();
+  sheet.replaceSync(`
+    ${list} { appearance: base-select !important; }
+    ::picker(select) { appearance: base-select !important; }
+    input::-webkit-calendar-picker-indicator { display: none; }
+    @layer pv7-desktop-look {
+      ${list} { background-color: Field; color: FieldText; border: 1px solid #767676; border-radius: 0;
+        padding: 1px 0 1px 3px; font: -webkit-small-control; min-block-size: auto; gap: 0; }
+      ${list}::picker-icon { content: ''; width: 5px; height: 5px; margin: 0 5px 0 auto; align-self: center;
+        border: solid currentColor; border-width: 0 2px 2px 0; transform: translateY(-1px) rotate(45deg);
+        transition: none; }
+      ${list}::picker(select) { border: 1px solid #767676; border-radius: 0; padding: 0; margin: 0;
+        box-shadow: none; background-color: Field; }
+      ${list} option { padding: 0 4px; min-block-size: 24px; }
+      ${list} option::checkmark { display: none; }
+      ${list} option:is(:focus, :hover) { background-color: SelectedItem; color: SelectedItemText; outline: none; }
+    }`);
+  const keepSheet = (root, proto) => {
+    const adopted = Object.getOwnPropertyDescriptor(proto, 'adoptedStyleSheets');
+    Object.defineProperty(root, 'adoptedStyleSheets', {
+      configurable: true, enumerable: true,
+      get() { return adopted.get.call(this); },
+      set(list) { adopted.set.call(this, [sheet, ...[...list].filter((s) => s !== sheet)]); },
+    });
+    adopted.set.call(root, [sheet]);
+  };
+  keepSheet(document, Document.prototype);
+  const attachOriginal = Element.prototype.attachShadow;
+  Element.prototype.attachShadow = function attachShadow(init) {
+    const root = attachOriginal.call(this, init);
+    keepSheet(root, ShadowRoot.prototype);
+    listen(root);  // a closed root hides its fields from the window's listeners
+    return root;
+  };
+
+  const temporal = new Set(['date', 'time', 'datetime-local', 'month', 'week']);
+  const moves = {ArrowDown: 1, ArrowRight: 1, ArrowUp: -1, ArrowLeft: -1,
+                 End: 'last', PageDown: 'last', Home: 'first', PageUp: 'first'};
+  const isClosedDropDown = (s) => s instanceof HTMLSelectElement && !s.multiple && s.size <= 1 &&
+    getComputedStyle(s).appearance === 'base-select' && !s.matches(':open');
+  const enabled = (o) => !o.disabled && !(o.parentElement instanceof HTMLOptGroupElement && o.parentElement.disabled);
+  const target = (options, current, move) => {
+    if (move === 'first') return options[0];
+    if (move === 'last') return options[options.length - 1];
+    const at = options.indexOf(current);
+    if (at < 0) return move > 0 ? options[0] : options[options.length - 1];
+    return options[Math.min(options.length - 1, Math.max(0, at + move))];
+  };
+  const stepList = (e) => {
+    const s = e.composedPath()[0];
+    if (e.defaultPrevented || !(e.key in moves) || e.altKey || e.ctrlKey || e.metaKey) return;
+    if (!isClosedDropDown(s)) return;
+    e.preventDefault();
+    const options = [...s.options].filter(enabled);
+    if (!options.length) return;
+    const next = target(options, s.options[s.selectedIndex], moves[e.key]);
+    if (next.selected) return;
+    next.selected = true;
+    s.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
+    s.dispatchEvent(new Event('change', {bubbles: true}));
+  };
+  const keepPickerShut = (e) => {
+    const i = e.composedPath()[0];
+    const opener = e.key === 'F4' || (e.altKey && (e.key === 'ArrowDown' || e.key === 'ArrowUp'));
+    if (opener && i instanceof HTMLInputElement && temporal.has(i.type)) e.preventDefault();
+  };
+
+  let chooser = null;
+  const colourChooser = () => {
+    if (chooser) return chooser;
+    const box = document.createElement('div');
+    box.popover = 'auto';
+    box.style.cssText = 'position:fixed;inset:auto;margin:0;padding:4px;border:1px solid #767676;' +
+                        'background:#fff;box-shadow:0 2px 6px rgba(0,0,0,.3)';
+    const field = document.createElement('input');
+    field.maxLength = 7;
+    field.size = 8;
+    field.setAttribute('aria-label', '#rrggbb');
+    field.style.cssText = 'font:14px monospace;margin:0';
+    box.attachShadow({mode: 'closed'}).append(field);
+    chooser = {box, field, owner: null};
+    field.addEventListener('keydown', (e) => {
+      if (e.key !== 'Enter') return;
+      e.preventDefault();
+      takeColour();
+    });
+    return chooser;
+  };
+  const takeColour = () => {
+    const m = /^#?([0-9a-f]{6}|[0-9a-f]{3})$/i.exec(chooser.field.value.trim());
+    if (!m) return chooser.field.select();
+    const hex = m[1].length === 3 ? m[1].replace(/./g, '$&$&') : m[1];
+    const input = chooser.owner;
+    chooser.box.hidePopover();
+    if (!input || input.value === '#' + hex.toLowerCase()) return;
+    input.value = '#' + hex;
+    input.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
+    input.dispatchEvent(new Event('change', {bubbles: true}));
+  };
+  const openColourChooser = (input) => {
+    const {box, field} = colourChooser();
+    if (!box.isConnected) document.documentElement.append(box);
+    const r = input.getBoundingClientRect();
+    box.style.left = r.left + 'px';
+    box.style.top = r.bottom + 'px';
+    chooser.owner = input;
+    field.value = input.value;
+    if (!box.matches(':popover-open')) box.showPopover();
+    field.focus();
+    field.select();
+  };
+  const chooseColour = (e) => {
+    const i = e.composedPath()[0];
+    if (e.defaultPrevented || !(i instanceof HTMLInputElement) || i.type !== 'color' || i.disabled) return;
+    e.preventDefault();
+    openColourChooser(i);
+  };
+  // Bubbling: the page's own handlers come first, and one that prevents the default
+  // keeps the event for itself (also from the window when a shadow root had it).
+  function listen(at) {
+    at.addEventListener('keydown', stepList);
+    at.addEventListener('keydown', keepPickerShut);
+    at.addEventListener('click', chooseColour);
+  }
+  listen(window);
+})();)JS";
+
+}  // namespace
+
+void SendWidgetSetUp(DevToolsPipe& pipe, const std::string& s) {
+  pipe.Send("Page.addScriptToEvaluateOnNewDocument", {{"source", kWidgetScript}}, s);
+}
+
+}  // namespace cefeng
