@@ -80,7 +80,7 @@ const char* kWidgetScript = R"JS((() => {
   };
   const stepList = (e) => {
     const s = e.composedPath()[0];
-    if (e.defaultPrevented || !(e.key in moves) || e.altKey || e.ctrlKey || e.metaKey) return;
+    if (e.defaultPrevented || !Object.hasOwn(moves, e.key) || e.altKey || e.ctrlKey || e.metaKey) return;
     if (!isClosedDropDown(s)) return;
     e.preventDefault();
     const options = [...s.options].filter(enabled);

@@ -537,7 +537,7 @@ TEST_F(THostFixture, AuthenticationAndCertificateErrorsShowTheirPages) {
 
 // ---------------------------------------------------------------- pop-up widgets
 
-// A parent's form: a drop-down list on a blue page that reports what it sees.
+// A parent's form on a blue page, which reports its fields' input and change.
 class TWidgetFixture : public THostFixture {
  protected:
   static constexpr uint32_t kBlue = 0x0000FF;
@@ -561,7 +561,7 @@ class TWidgetFixture : public THostFixture {
     for (const char* type : {"KT_KEYDOWN", "KT_CHAR", "KT_KEYUP"})
       if (vk == 13 || std::strcmp(type, "KT_CHAR") != 0)
         Send(std::string("<KeyPress keyType=\"") + type + "\" sysChar=\"" + (modifiers & 8 ? "TRUE" : "FALSE") +
-           "\" key=\"" + std::to_string(vk) + "\" modifiers=\"" + std::to_string(modifiers) + "\"/>");
+             "\" key=\"" + std::to_string(vk) + "\" modifiers=\"" + std::to_string(modifiers) + "\"/>");
   }
   void Type(const std::string& text) {
     for (char c : text)
