@@ -56,7 +56,7 @@ std::vector<std::string> FolderEnvironment(const std::string& userDataDir) {
 }
 
 // The headless shell is the same Chromium built for programs: it starts faster and
-// needs about half the memory (no browser window's own pages, no GPU process).
+// needs about half the memory (no browser window with pages and services of its own).
 std::string ChromiumExecutable(const std::string& configured) {
   std::string exe = configured;
   if (exe.empty()) exe = GetEnv("PV7_CHROMIUM");

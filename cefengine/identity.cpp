@@ -148,7 +148,7 @@ json WithoutHeadlessBrands(const json& list) {
   return kept;
 }
 
-// The first language of a --accept-lang flag among the arguments.
+// The language list of a --accept-lang flag among the arguments, and its first one.
 std::string AcceptLanguages(const std::vector<std::string>& args) {
   static const std::string flag = "--accept-lang=";
   std::string languages;

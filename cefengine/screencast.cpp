@@ -8,8 +8,12 @@ namespace {
 constexpr uint64_t kChromiumFrameUs = 1000000 / Screencast::kChromiumRate;
 }  // namespace
 
+// Paced only while every Nth frame still gives 90% of the frame rate; every frame
+// again below 80% of it.
 Screencast::Screencast(Session& session, CommandOrder& order, int frameRate)
-    : session_(session), order_(order), pacedNth_(std::max(1, kChromiumRate / std::max(1, frameRate))) {}
+    : session_(session), order_(order), pacedNth_(std::max(1, kChromiumRate / std::max(1, frameRate))),
+      pacedGapUs_(uint64_t(1e6 / (0.9 * std::max(1, frameRate) * pacedNth_))),
+      slowGapUs_(uint64_t(1e6 / (0.8 * std::max(1, frameRate)))) {}
 
 void Screencast::SetViewSize(int w, int h) {
   width_ = w;
@@ -76,9 +80,9 @@ uint64_t Screencast::Arrived(int deviceW, int deviceH) {
 }
 
 // A page that renders at Chromium's full rate is asked for every Nth frame only, so
-// Chromium encodes (and the library decodes) no more than the frame rate. When its
-// frames come at well under the rate that pace gives, it is asked for every frame
-// again: a page that now renders more slowly would lose every second of its frames.
+// Chromium encodes (and the library decodes) no more than the frame rate. When the
+// paced frames come at well under the frame rate, it is asked for every frame again:
+// a page (or a loaded machine) that now renders more slowly would lose frames.
 void Screencast::NotePace(uint64_t gapUs) {
   gaps_[gapCount_ % kPaceWindow] = gapUs;
   if (++gapCount_ >= 2 * kPaceWindow) gapCount_ = kPaceWindow;
@@ -91,9 +95,9 @@ void Screencast::NotePace(uint64_t gapUs) {
   for (uint64_t g : gaps_) sum += g;
   const uint64_t mean = sum / kPaceWindow;
   int nth = nth_;
-  if (nth_ == 1 && mean * 4 < kChromiumFrameUs * 5)  // faster than 48 per second
+  if (nth_ == 1 && mean < pacedGapUs_)
     nth = pacedNth_;
-  else if (nth_ > 1 && mean * 2 > uint64_t(nth_) * kChromiumFrameUs * 3)  // 1.5 times the paced gap
+  else if (nth_ > 1 && mean > slowGapUs_)
     nth = 1;
   if (nth == nth_) return;
   paceChangedUs_ = nowUs;

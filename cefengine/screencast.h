@@ -65,6 +65,8 @@ class Screencast {
   // Chromium's frames asked for while the page renders at its full rate: every Nth,
   // so that Chromium encodes no more than the browser's frame rate.
   const int pacedNth_;
+  const uint64_t pacedGapUs_;  // the mean gap below which every Nth frame is enough
+  const uint64_t slowGapUs_;   // the mean paced gap above which it is not
   int nth_ = 1;
   uint64_t gaps_[kPaceWindow] = {};  // the last gaps between this start's frames
   int gapCount_ = 0;
