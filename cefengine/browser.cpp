@@ -191,7 +191,7 @@ void Browser::ApplyViewSize(const Rect& rect) {
 
 void Browser::HandleEvent(const std::string& method, const json& params) {
   // In case the reload after a crash was not announced.
-  if (method == "Page.frameNavigated" && rendererCrashed_) RendererBack();
+  if (method == "Page.frameNavigated") MainFrameNavigated(params);
   if (load_.HandleEvent(method, params) || dialogs_.HandleEvent(method, params) ||
       guard_.HandleEvent(method, params))
     return;
@@ -211,6 +211,15 @@ void Browser::HandleEvent(const std::string& method, const json& params) {
     ConsoleLine line;
     if (ExceptionLine(params, line)) Console(line);
   }
+}
+
+void Browser::MainFrameNavigated(const json& params) {
+  const json* frame = ObjectField(params, "frame");
+  if (!frame || !StringField(*frame, "parentId").empty()) return;
+  if (rendererCrashed_)
+    RendererBack();  // in case the reload after a crash was not announced
+  else
+    screencast_.DocumentCommitted();
 }
 
 void Browser::FrameArrived(json params) {

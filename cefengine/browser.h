@@ -78,6 +78,8 @@ class Browser : public std::enable_shared_from_this<Browser> {
   void Begin(int w, int h);
   void Resume();
   void HandleEvent(const std::string& method, const json& params);
+  // Page.frameNavigated: a new document of the main frame.
+  void MainFrameNavigated(const json& params);
   void FrameArrived(json params);
   void RequestPaused(const json& params);
   void BridgeRequest(const json& params) { bridge_.Request(params); }

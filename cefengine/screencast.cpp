@@ -68,6 +68,19 @@ void Screencast::RestartNow(int nth) {
   StartNow(nth);
 }
 
+// A screencast started while a navigation was on its way sends nothing for the new
+// document; started again after the commit, its first frame shows that document.
+// Chromium can miss that start too while the document is being drawn, so it is tried
+// again after a short wait, twice, before the watch's own waits.
+void Screencast::DocumentCommitted() {
+  if (!running_ || framesSinceStart_ > 0) return;
+  order_.Run([this] {
+    if (!running_ || framesSinceStart_ > 0) return;
+    quickRetries_ = kQuickRetries;
+    RestartNow();
+  });
+}
+
 uint64_t Screencast::Arrived(int deviceW, int deviceH) {
   if (answeredGen_ != startGen_) return 0;
   deviceW_ = deviceW;
@@ -145,6 +158,7 @@ void Screencast::RestartIfSizeStuck(int frameW, int frameH) {
 }
 
 uint64_t Screencast::FramelessWait() const {
+  if (quickRetries_ > 0) return kQuickWaitUs;
   return std::min(kFirstWaitUs << std::min(framelessStarts_, 3), kLongestWaitUs);
 }
 
@@ -162,16 +176,21 @@ uint64_t Screencast::Watch(uint64_t nowUs) {
   if (!running_) return 0;
   if (framesSinceStart_ > 0) {
     framelessStarts_ = 0;
+    quickRetries_ = 0;
     uint64_t size = WatchSize(nowUs), quiet = WatchQuiet(nowUs);
     return size == 0 ? quiet : quiet == 0 ? size : std::min(size, quiet);
   }
   uint64_t due = startUs_ + FramelessWait();
   if (nowUs < due) return due;
-  ++framelessStarts_;
+  const bool quick = quickRetries_ > 0;
+  if (quick)
+    --quickRetries_;
+  else
+    ++framelessStarts_;
   startUs_ = nowUs;  // not again before the restart has had its time
-  order_.Run([this] {
+  order_.Run([this, quick] {
     if (running_ && framesSinceStart_ == 0) {
-      ++watchRestarts_;
+      if (!quick) ++watchRestarts_;  // the counted ones are the last resort's
       RestartNow();
     }
   });

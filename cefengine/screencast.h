@@ -15,6 +15,8 @@ class Screencast {
   static constexpr uint64_t kFirstWaitUs = 1000000;   // for a start's first frame
   static constexpr uint64_t kLongestWaitUs = 8000000;  // after starts in a row without one
   static constexpr int kFramesBeforeSizeRestart = 3;
+  static constexpr uint64_t kQuickWaitUs = 150000;  // for a start after a commit
+  static constexpr int kQuickRetries = 2;
   static constexpr int kChromiumRate = 60;  // Chromium's own frames per second
   static constexpr int kPaceWindow = 8;     // the last gaps between frames that set the pace
   static constexpr uint64_t kPaceHoldUs = 2000000;  // between two changes of pace
@@ -35,6 +37,9 @@ class Screencast {
   void Start();
   // A new page target: its size and a screencast again (the old one's frames are gone).
   void Resume();
+  // The main frame committed a new document: a start that has brought no frame yet
+  // is started again at once, as Chromium may have tied it to the document that went.
+  void DocumentCommitted();
   // Closing: stopped at Chromium. Halt: the page is gone, nothing is sent.
   void Stop();
   void Halt() { running_ = false; }
@@ -81,6 +86,7 @@ class Screencast {
   uint64_t lastArrivalUs_ = 0;
   uint64_t startUs_ = 0;
   int framelessStarts_ = 0;  // starts in a row that brought no frame
+  int quickRetries_ = 0;     // short waits left after a commit, before the watch's own
   // The last decoded frame of the current start: its size and when it came; frameUs_
   // lags lastArrivalUs_ while a later frame is being decoded.
   int frameW_ = 0, frameH_ = 0;
