@@ -176,6 +176,15 @@ class THostFixture : public ::testing::Test {
       return false;
     }, ms);
   }
+  // Clicks at (100, 100) until the console shows the text, ten tries of a second: the
+  // page may not take input yet when its first frame comes.
+  bool ClickUntilConsole(const std::string& text) {
+    for (int i = 0; i < 10; ++i) {
+      Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
+      if (WaitConsole(text, 1000)) return true;
+    }
+    return false;
+  }
   // Waits for a frame of the size whose pixel (x, y) has the colour.
   bool WaitPixel(int w, int h, int x, int y, uint32_t rgb, int ms = 10000) {
     return WaitFor([&] {
@@ -383,11 +392,7 @@ TEST_F(THostFixture, LinkWithATargetOfItsOwnOpensInTheSameView) {
   Resize(300, 200);
   Load("http://127.0.0.1:" + std::to_string(FHttp.Port()) + "/first");
   ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/first").empty() && FFrames > 0; }, 10000));
-  bool opened = false;
-  for (int i = 0; i < 10 && !opened; ++i) {
-    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
-    opened = WaitConsole("second page /second", 1000);
-  }
+  bool opened = ClickUntilConsole("second page /second");
   EXPECT_TRUE(opened);
 }
 
@@ -429,11 +434,7 @@ TEST_F(THostFixture, DialogsReachTheParentAndNeverHoldThePage) {
   Load(base + "/pay");
   ASSERT_TRUE(WaitConsole("alert: Card declined"));
   ASSERT_TRUE(WaitConsole("asked false"));
-  bool touched = false;
-  for (int i = 0; i < 10 && !touched; ++i) {
-    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
-    touched = WaitConsole("touched", 1000);
-  }
+  bool touched = ClickUntilConsole("touched");
   ASSERT_TRUE(touched);
   Load(base + "/next");
   EXPECT_TRUE(WaitConsole("next page", 15000));
@@ -483,11 +484,7 @@ TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
   // A file chooser: taken over, so none opens and the page goes on.
   Load(base + "/chooser");
   ASSERT_TRUE(WaitFor([&] { return !FHttp.RequestFor("/chooser").empty() && FFrames > 0; }, 10000));
-  bool cancelled = false;
-  for (int i = 0; i < 10 && !cancelled; ++i) {
-    Send("<MouseClick><MouseX>100</MouseX><MouseY>100</MouseY></MouseClick>");
-    cancelled = WaitConsole("file chooser cancelled", 1000);
-  }
+  bool cancelled = ClickUntilConsole("file chooser cancelled");
   EXPECT_TRUE(cancelled);
   Load(base + "/three");
   EXPECT_TRUE(WaitConsole("loaded /three"));
