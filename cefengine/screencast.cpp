@@ -6,6 +6,9 @@ namespace cefeng {
 
 namespace {
 constexpr uint64_t kChromiumFrameUs = 1000000 / Screencast::kChromiumRate;
+
+// The earlier of two watch times, 0 standing for none.
+uint64_t Earliest(uint64_t a, uint64_t b) { return a == 0 ? b : b == 0 ? a : std::min(a, b); }
 }  // namespace
 
 // Paced only while every Nth frame still gives 90% of the frame rate; every frame
@@ -73,7 +76,10 @@ void Screencast::RestartNow(int nth) {
 // Chromium can miss that start too while the document is being drawn, so it is tried
 // again after a short wait, twice, before the watch's own waits.
 void Screencast::DocumentCommitted() {
-  if (!running_ || framesSinceStart_ > 0) return;
+  if (!running_) return;
+  commitUs_ = session_.NowUs();
+  ArmWatch(commitUs_ + kCommitWaitUs);
+  if (framesSinceStart_ > 0) return;
   order_.Run([this] {
     if (!running_ || framesSinceStart_ > 0) return;
     quickRetries_ = kQuickRetries;
@@ -86,7 +92,10 @@ uint64_t Screencast::Arrived(int deviceW, int deviceH) {
   deviceW_ = deviceW;
   deviceH_ = deviceH;
   uint64_t nowUs = session_.NowUs();
-  if (framesSinceStart_ > 0) NotePace(nowUs - lastArrivalUs_);
+  if (framesSinceStart_ > 0) {
+    NotePace(nowUs - lastArrivalUs_);
+    commitUs_ = 0;  // frames follow the page's paints
+  }
   lastArrivalUs_ = nowUs;
   ++framesSinceStart_;
   return lastArrivalUs_;
@@ -177,8 +186,7 @@ uint64_t Screencast::Watch(uint64_t nowUs) {
   if (framesSinceStart_ > 0) {
     framelessStarts_ = 0;
     quickRetries_ = 0;
-    uint64_t size = WatchSize(nowUs), quiet = WatchQuiet(nowUs);
-    return size == 0 ? quiet : quiet == 0 ? size : std::min(size, quiet);
+    return Earliest(Earliest(WatchSize(nowUs), WatchQuiet(nowUs)), WatchCommit(nowUs));
   }
   uint64_t due = startUs_ + FramelessWait();
   if (nowUs < due) return due;
@@ -215,6 +223,22 @@ uint64_t Screencast::WatchQuiet(uint64_t nowUs) {
   uint64_t due = lastArrivalUs_ + 3 * uint64_t(nth_) * kChromiumFrameUs;
   if (nowUs < due) return due;
   RestartAtPace(1);
+  return 0;
+}
+
+// A start's first frame shows what Chromium has drawn when it starts; a start around
+// a commit can get the document that went, and then miss the new document's paints.
+// So when nothing but a start's first frame has come within 300 ms of the commit, the
+// screencast is started again once, now that the new document shows: a still page
+// costs one frame more per address.
+uint64_t Screencast::WatchCommit(uint64_t nowUs) {
+  if (commitUs_ == 0) return 0;
+  const uint64_t due = commitUs_ + kCommitWaitUs;
+  if (nowUs < due) return due;
+  commitUs_ = 0;
+  order_.Run([this] {
+    if (running_) RestartNow();
+  });
   return 0;
 }
 

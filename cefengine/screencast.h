@@ -17,6 +17,7 @@ class Screencast {
   static constexpr int kFramesBeforeSizeRestart = 3;
   static constexpr uint64_t kQuickWaitUs = 150000;  // for a start after a commit
   static constexpr int kQuickRetries = 2;
+  static constexpr uint64_t kCommitWaitUs = 300000;  // for a frame after the commit's first
   static constexpr int kChromiumRate = 60;  // Chromium's own frames per second
   static constexpr int kPaceWindow = 8;     // the last gaps between frames that set the pace
   static constexpr uint64_t kPaceHoldUs = 2000000;  // between two changes of pace
@@ -38,7 +39,8 @@ class Screencast {
   // A new page target: its size and a screencast again (the old one's frames are gone).
   void Resume();
   // The main frame committed a new document: a start that has brought no frame yet
-  // is started again at once, as Chromium may have tied it to the document that went.
+  // is started again at once, as Chromium may have tied it to the document that went;
+  // and again 300 ms later unless frames have followed the page's paints meanwhile.
   void DocumentCommitted();
   // Closing: stopped at Chromium. Halt: the page is gone, nothing is sent.
   void Stop();
@@ -63,6 +65,7 @@ class Screencast {
   uint64_t FramelessWait() const;
   uint64_t WatchSize(uint64_t nowUs);
   uint64_t WatchQuiet(uint64_t nowUs);
+  uint64_t WatchCommit(uint64_t nowUs);
   void ArmWatch(uint64_t dueUs);
 
   Session& session_;
@@ -95,6 +98,7 @@ class Screencast {
   // Started again once because its frames kept another size; cleared by a size change.
   bool sizeRestarted_ = false;
   uint64_t watchDueUs_ = 0;  // the earliest watch posted, 0: none
+  uint64_t commitUs_ = 0;    // a commit that only a start's first frame has followed, 0: none
 };
 
 }  // namespace cefeng

@@ -149,6 +149,35 @@ TEST(CefEngineScreencast, AFrameStillDecodingDuringANavigationDoesNotRestartIt) 
   EXPECT_EQ(c.Restarts(), 1u);
 }
 
+// Around a commit: a start without a frame yet is started again at once (and after
+// 150 ms, twice); and once more 300 ms after the commit unless frames have followed
+// the page's paints, since a start's first frame may show the document that went.
+TEST(CefEngineScreencast, ACommitIsFollowedByFramesOfTheNewDocument) {
+  Cast c;
+  c.cast.DocumentCommitted();
+  ASSERT_EQ(c.Restarts(), 1u);
+  c.s.Reply("Page.startScreencast");
+  c.s.Advance(Screencast::kQuickWaitUs);
+  EXPECT_EQ(c.Restarts(), 2u);
+  c.s.Reply("Page.startScreencast");
+  c.Frame(800, 600);  // only a start's first frame
+  c.s.Advance(Screencast::kCommitWaitUs - Screencast::kQuickWaitUs - 1);
+  EXPECT_EQ(c.Restarts(), 2u);
+  c.s.Advance(1);
+  EXPECT_EQ(c.Restarts(), 3u);
+  c.s.Reply("Page.startScreencast");
+  c.Frame(800, 600);
+  c.s.Advance(5 * kSecond);
+  EXPECT_EQ(c.Restarts(), 3u);
+
+  c.cast.DocumentCommitted();  // a running screencast whose frames go on: nothing to do
+  c.s.Advance(100000);
+  c.Frame(800, 600);
+  c.s.Advance(5 * kSecond);
+  EXPECT_EQ(c.Restarts(), 3u);
+  EXPECT_EQ(c.cast.WatchRestarts(), 0);
+}
+
 // At 30 frames per second the screencast asks for every second frame while the page
 // renders at Chromium's 60, and for every frame again once the page goes still or
 // slower (the frame skipped may be its last change), and at every start.

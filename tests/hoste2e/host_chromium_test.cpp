@@ -186,10 +186,15 @@ class THostFixture : public ::testing::Test {
     return false;
   }
   // Waits for a frame of the size whose pixel (x, y) has the colour.
+  // A wait that fails says what the last frame showed.
   bool WaitPixel(int w, int h, int x, int y, uint32_t rgb, int ms = 10000) {
-    return WaitFor([&] {
-      return FLast.width == w && FLast.height == h && FLast.Pixel(x, y) == rgb;
-    }, ms);
+    if (WaitFor([&] { return FLast.width == w && FLast.height == h && FLast.Pixel(x, y) == rgb; }, ms)) return true;
+    std::lock_guard<std::mutex> g(FLock);
+    const TFrame& last = FLast;
+    std::fprintf(stderr, "no %dx%d frame with %06x at (%d, %d): %d frames, the last %dx%d with %06x there\n", w, h,
+                 unsigned(rgb), x, y, int(FFrames), last.width, last.height,
+                 last.width > x && last.height > y ? unsigned(last.Pixel(x, y)) : 0u);
+    return false;
   }
   const std::filesystem::path& WorkDir() const { return FWorkDir; }
   TFrame LastFrame() {
