@@ -177,7 +177,10 @@ TEST(HostProcessReader, ParseErrorEndsTheReaderButTheHostKeepsRunning) {
   TRunningHost h;
   ASSERT_NO_FATAL_FAILURE(h.Start());
   Send(h.actn, "<MouseClick><MouseX>1</Mouse");
-  Send(h.actn, "<Destroy/>");  // no longer read
+  try {
+    Send(h.actn, "<Destroy/>");  // no longer read: the reader may have closed ACTN already
+  } catch (const std::exception&) {
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   EXPECT_TRUE(h.host->Running());
   EXPECT_TRUE(h.draw.IsConnected());
