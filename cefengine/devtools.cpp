@@ -163,8 +163,41 @@ bool DevToolsPipe::Call(const std::string& method, json params, const std::strin
   return w->error.empty();
 }
 
+namespace {
+
+// A screencast frame's message is megabytes of base64 in params.data, which the JSON
+// parser would copy a byte at a time. When the message starts as Chromium writes it,
+// the string is cut out, the short rest is parsed, and the string is put back with
+// one copy; its bytes are left to the base64 decoding to check. A message of any
+// other shape is parsed whole.
+constexpr std::string_view kFrameMethod = "{\"method\":\"Page.screencastFrame\",\"params\":{\"data\":\"";
+
+json ParseFrameMessage(std::string_view text) {
+  if (text.substr(0, kFrameMethod.size()) != kFrameMethod) return json(json::value_t::discarded);
+  const size_t from = kFrameMethod.size();
+  const size_t to = text.find('"', from);
+  if (to == std::string_view::npos) return json(json::value_t::discarded);
+  const std::string_view data = text.substr(from, to - from);
+  if (data.find('\\') != std::string_view::npos) return json(json::value_t::discarded);  // escaped
+  std::string rest;
+  rest.reserve(text.size() - data.size());
+  rest.append(text.substr(0, from)).append(text.substr(to));
+  json msg = json::parse(rest, nullptr, false);
+  if (!msg.is_object()) return json(json::value_t::discarded);
+  auto params = msg.find("params");
+  if (params == msg.end() || !params->is_object()) return json(json::value_t::discarded);
+  auto d = params->find("data");
+  if (d == params->end() || !d->is_string() || !d->get_ref<std::string&>().empty())
+    return json(json::value_t::discarded);
+  *d = std::string(data);
+  return msg;
+}
+
+}  // namespace
+
 void DevToolsPipe::HandleMessage(std::string_view text) {
-  json msg = json::parse(text.begin(), text.end(), nullptr, false);
+  json msg = ParseFrameMessage(text);
+  if (msg.is_discarded()) msg = json::parse(text.begin(), text.end(), nullptr, false);
   if (msg.is_discarded() || !msg.is_object()) return;
   auto idIt = msg.find("id");
   if (idIt != msg.end()) {
@@ -215,7 +248,7 @@ void DevToolsPipe::FailPending(const std::string& why) {
 
 void DevToolsPipe::ReaderLoop() {
   MessageSplitter splitter;
-  std::vector<char> buf(1 << 16);
+  std::vector<char> buf(1 << 20);  // a 1080p frame's message in few reads
   for (;;) {
     long n = ReadSome(readFd_, buf.data(), buf.size());
     if (n <= 0) break;

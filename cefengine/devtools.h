@@ -4,6 +4,7 @@
 // every reader of a DevTools message uses.
 #pragma once
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -23,8 +24,10 @@ class MessageSplitter {
   template <class F>
   void Feed(const char* data, size_t size, F&& onMessage) {
     size_t start = 0;
-    for (size_t i = 0; i < size; ++i) {
-      if (data[i] != 0) continue;
+    while (start < size) {
+      const void* nul = memchr(data + start, 0, size - start);
+      if (!nul) break;
+      const size_t i = static_cast<size_t>(static_cast<const char*>(nul) - data);
       if (!overflow_ && buf_.size() + (i - start) > limit_) overflow_ = true;
       if (!overflow_) {
         if (buf_.empty()) {

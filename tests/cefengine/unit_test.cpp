@@ -188,6 +188,31 @@ TEST(CefEngineFraming, MalformedMessagesAreIgnoredAndRepliesMatched) {
   EXPECT_FALSE(pipe.Call("Browser.getVersion", json::object(), "", nullptr, 5000, &error));
 }
 
+// A frame's message is read by a short cut around its data: whatever the shape, the
+// event is the one a whole parse gives, and a broken message gives none.
+TEST(CefEngineFraming, FrameMessagesReadAsAWholeParseReadsThem) {
+  std::vector<json> events;
+  DevToolsPipe pipe(-1, -1, [&](json& m) { events.push_back(m); }, nullptr);
+  const std::string head = "{\"method\":\"Page.screencastFrame\",\"params\":{\"data\":\"";
+  const std::string valid[] = {
+      head + "iVBORw0K+/==\",\"metadata\":{\"deviceWidth\":400},\"sessionId\":3},\"sessionId\":\"S\"}",
+      head + "a\\/b\",\"sessionId\":1}}",                       // escaped: parsed whole
+      head + "\",\"data\":\"x\",\"sessionId\":1}}",                // a second data wins
+      head + "abc\",\"data\":1}}",                                 // of another type too
+      "{\"params\":{\"data\":\"abc\"},\"method\":\"Page.screencastFrame\"}"};  // another order
+  for (const std::string& text : valid) {
+    events.clear();
+    pipe.HandleMessage(text);
+    ASSERT_EQ(events.size(), 1u) << text;
+    EXPECT_EQ(events[0], json::parse(text)) << text;
+  }
+  for (const std::string& text : {head + "abc", head + "abc\"}", head + "abc\",\"x\":}}"}) {
+    events.clear();
+    pipe.HandleMessage(text);
+    EXPECT_TRUE(events.empty()) << text;
+  }
+}
+
 TEST(CefEngineMapping, MouseAndWheel) {
   MouseInput e{10, 20, kFlagShift | kFlagControl | kFlagLeftButton};
   json down = MouseClickParams(e, kButtonRight, false, 2);
