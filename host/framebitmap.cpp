@@ -250,12 +250,37 @@ void TBmpFrameEncoder::Invalidate(const TPixelRect& area) {
   FAreas.push_back(area);
 }
 
+bool TBmpFrameEncoder::Current(const TFrameBitmap& bitmap) {
+  return !FAll && bitmap.Width() == FWidth && bitmap.Height() == FHeight &&
+         bitmap.Generation() == FGeneration && FStream.GetSize() == int64_t(BmpFileSize(FWidth, FHeight));
+}
+
+void TBmpFrameEncoder::Store(TFrameBitmap& bitmap, const uint8_t* buffer, int32_t bufWidth,
+                             int32_t bufHeight, int rectCount, const TPixelRect* rects) {
+  if (!buffer || rectCount <= 0 || !rects) return;
+  std::lock_guard<std::recursive_mutex> guard(bitmap.Lock());
+  if (!Current(bitmap)) {
+    CopyDirtyRects(bitmap, buffer, bufWidth, bufHeight, rectCount, rects);
+    for (int i = 0; i < rectCount; ++i) Invalidate(rects[i]);
+    return;
+  }
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const size_t rowSize = BmpRowSize(w);
+  auto* out = static_cast<uint8_t*>(FStream.Memory());
+  for (int i = 0; i < rectCount; ++i) {
+    const TPixelRect r = ClipRect(rects[i], w, h, bufWidth, bufHeight);
+    for (int32_t row = r.y; row < r.y + r.height; ++row) {
+      const uint8_t* src = buffer + (size_t(row) * size_t(bufWidth) + size_t(r.x)) * 4;
+      uint8_t* dst = bitmap.Pixels() + (size_t(row) * size_t(w) + size_t(r.x)) * 4;
+      std::memcpy(dst, src, size_t(r.width) * 4);
+      ConvertRow(dst, out + 54 + size_t(h - 1 - row) * rowSize + size_t(r.x) * 3, r.width);
+    }
+  }
+}
+
 TMemoryStream& TBmpFrameEncoder::Encode(const TFrameBitmap& bitmap) {
   std::lock_guard<std::recursive_mutex> guard(bitmap.Lock());
-  const bool same = bitmap.Width() == FWidth && bitmap.Height() == FHeight &&
-                    bitmap.Generation() == FGeneration &&
-                    FStream.GetSize() == int64_t(BmpFileSize(FWidth, FHeight));
-  if (FAll || !same) {
+  if (!Current(bitmap)) {
     EncodeBmpToStream(bitmap, FStream);
     FWidth = bitmap.Width();
     FHeight = bitmap.Height();

@@ -79,6 +79,11 @@ class TBmpFrameEncoder {
   void Invalidate(const TPixelRect& area);
   // Marks the whole bitmap as changed (for instance after frames were skipped).
   void InvalidateAll() { FAll = true; }
+  // Copies a paint's rectangles into the bitmap, as CopyDirtyRects does. While the
+  // file is current for the bitmap, each row copied is converted into it at once,
+  // while it is in the cache; otherwise the rectangles are marked changed.
+  void Store(TFrameBitmap& bitmap, const uint8_t* buffer, int32_t bufWidth, int32_t bufHeight,
+             int rectCount, const TPixelRect* rects);
 
   // Brings the BMP file up to date with the bitmap, under its lock, and returns the
   // stream that holds it, positioned at 0. The stream stays the encoder's: it is
@@ -88,6 +93,8 @@ class TBmpFrameEncoder {
  private:
   static constexpr size_t kMaxAreas = 64;  // beyond that one whole encoding is cheaper
 
+  // The file holds the bitmap as it was at the last encoding, but for marked areas.
+  bool Current(const TFrameBitmap& bitmap);
   void EncodeAreas(const TFrameBitmap& bitmap);
 
   streamut::TMemoryStream FStream;

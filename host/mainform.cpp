@@ -198,11 +198,11 @@ void TMainform::StoreDirtyRects(cef_paint_element_type_t kind, uint32_t count,
                                 int height) {
   static_assert(sizeof(cef_rect_t) == sizeof(TPixelRect));
   const auto* areas = reinterpret_cast<const TPixelRect*>(rects);
-  TFrameBitmap& target = kind == PET_POPUP ? FPopupBitmap : FViewBitmap;
-  CopyDirtyRects(target, static_cast<const uint8_t*>(buffer), width, height, int(count), areas);
-  if (kind == PET_POPUP || !rects) return;
-  // The encoder converts only what changed in the view.
-  for (uint32_t i = 0; i < count; ++i) FFrameEncoder.Invalidate(areas[i]);
+  const auto* pixels = static_cast<const uint8_t*>(buffer);
+  if (kind == PET_POPUP)
+    CopyDirtyRects(FPopupBitmap, pixels, width, height, int(count), areas);
+  else  // the encoder converts only what changed in the view, as it is copied
+    FFrameEncoder.Store(FViewBitmap, pixels, width, height, int(count), areas);
 }
 
 void TMainform::ComposeView() {

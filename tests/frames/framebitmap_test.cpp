@@ -188,6 +188,34 @@ TEST(BmpFrameEncoder, ChangedAreasGiveTheSameFileAsAWholeEncoding) {
   EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b));
 }
 
+// A paint stored through the encoder: copied as CopyDirtyRects copies it, and the file
+// the same as a whole encoding, whether its rows were converted at once (a current
+// file) or marked (the first paint, a resize), from a buffer of another width too.
+TEST(BmpFrameEncoder, StoredPaintsGiveTheSameBitmapAndFileAsCopiesAndAWholeEncoding) {
+  TFrameBitmap b, copied;
+  b.SetSize(70, 5);
+  copied.SetSize(70, 5);
+  TBmpFrameEncoder encoder;
+  uint8_t tag = 1;
+  auto store = [&](int bufW, int bufH, std::vector<TPixelRect> areas) {
+    auto buf = Pattern(bufW, bufH, ++tag);
+    encoder.Store(b, buf.data(), bufW, bufH, int(areas.size()), areas.data());
+    CopyDirtyRects(copied, buf.data(), bufW, bufH, int(areas.size()), areas.data());
+    ASSERT_EQ(std::vector<uint8_t>(b.Pixels(), b.Pixels() + 70 * 5 * 4),
+              std::vector<uint8_t>(copied.Pixels(), copied.Pixels() + 70 * 5 * 4));
+    EXPECT_EQ(Bytes(encoder.Encode(b)), Encode(b)) << int(tag);
+  };
+  store(70, 5, {{0, 0, 70, 5}});  // not encoded yet: marked
+  for (int x = 0; x < 70; x += 9) store(70, 5, {{x, 1, 13, 3}, {0, 4, x + 1, 1}});
+  store(90, 8, {{-5, -5, 200, 200}});  // clipped to both
+  store(30, 2, {{20, 0, 40, 5}});
+  b.SetSize(4, 4);  // resized back: encoded whole again
+  b.SetSize(70, 5);
+  copied.SetSize(4, 4);
+  copied.SetSize(70, 5);
+  store(70, 5, {{3, 3, 10, 1}});
+}
+
 TEST(BmpFrameEncoder, ResizesAndUnmarkedOverflowEncodeEverything) {
   TFrameBitmap b;
   b.SetSize(8, 4);
