@@ -104,11 +104,11 @@ void Browser::LoadFailed(const std::string& errorText, const std::string& url) {
 void Browser::Close() {
   if (!alive_.exchange(false)) return;
   if (helper_) helper_->Close();
+  // Not behind the command order: commands still held there are dropped with the
+  // browser, and a close held with them would be lost once the engine forgets it.
   session_->Post([this] {
-    order_.Run([this] {
-      screencast_.Stop();
-      session_->SendToBrowser("Target.closeTarget", {{"targetId", targetId_}});
-    });
+    screencast_.Stop();
+    session_->SendToBrowser("Target.closeTarget", {{"targetId", targetId_}});
   });
   session_->Notify([](BrowserDelegate& d) { d.OnBeforeClose(); }, false);
   session_->Closed();

@@ -27,9 +27,7 @@ class PageSession : public Session {
     if (engine_.chromium_.pipe) engine_.chromium_.pipe->Send(method, std::move(params));
   }
   void Post(Task fn) override { engine_.PostIO(Guarded(std::move(fn))); }
-  void PostAt(uint64_t dueUs, Task fn) override {
-    if (engine_.io_) engine_.io_->PostAt(dueUs, Guarded(std::move(fn)));
-  }
+  void PostAt(uint64_t dueUs, Task fn) override { engine_.PostIOAt(dueUs, Guarded(std::move(fn))); }
   PostFn Poster() override {
     return [engine = &engine_, w = browser_](Task fn) {
       engine->PostIO([w, fn = std::move(fn)] {
@@ -37,9 +35,7 @@ class PageSession : public Session {
       });
     };
   }
-  void PostPaint(Task fn) override {
-    if (engine_.paint_) engine_.paint_->Post(Guarded(std::move(fn)));
-  }
+  void PostPaint(Task fn) override { engine_.PostPaint(Guarded(std::move(fn))); }
   void Notify(std::function<void(BrowserDelegate&)> fn, bool whileAlive) override {
     engine_.PostMain([w = browser_, fn = std::move(fn), whileAlive] {
       auto b = w.lock();
@@ -122,13 +118,13 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
   for (const std::string& a : options.extraArgs) args_.push_back(a);
   args_.push_back("about:blank");
 
-  io_ = std::make_unique<WorkThread>("engine io");
-  paint_ = std::make_unique<WorkThread>("engine paint");
+  {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    io_ = std::make_unique<WorkThread>("engine io");
+    paint_ = std::make_unique<WorkThread>("engine paint");
+  }
   if (!Launch(error)) {
-    io_->Stop();
-    paint_->Stop();
-    io_.reset();
-    paint_.reset();
+    StopThreads();
     if (ownUserDataDir_) RemoveTree(userDataDir_);
     return false;
   }
@@ -199,16 +195,13 @@ void Engine::Shutdown() {
     return true;
   });
   if (closing) WaitForExit(chromiumPid_, kChromiumExitWaitMs);
-  io_->Stop();
-  paint_->Stop();
+  StopThreads();
   StopChromium(chromium_);  // what is left of it, its process group included
   chromiumPid_ = -1;
   bySession_.clear();
   browsers_.clear();
   mainQueue_.Clear();
   chromium_.pipe.reset();
-  io_.reset();
-  paint_.reset();
   restarting_ = false;
   if (ownUserDataDir_) RemoveTree(userDataDir_);
 }
@@ -221,7 +214,31 @@ void Engine::PostMain(Task fn) {
 }
 
 void Engine::PostIO(Task fn) {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
   if (io_) io_->Post(std::move(fn));
+}
+
+void Engine::PostIOAt(uint64_t dueUs, Task fn) {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  if (io_) io_->PostAt(dueUs, std::move(fn));
+}
+
+void Engine::PostPaint(Task fn) {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  if (paint_) paint_->Post(std::move(fn));
+}
+
+// Main thread. The threads finish what is queued for now and end (not under the lock:
+// their closures post); then the pointers go, and later posts are dropped.
+void Engine::StopThreads() {
+  io_->Stop();
+  paint_->Stop();
+  std::unique_ptr<WorkThread> io, paint;
+  {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    io.swap(io_);
+    paint.swap(paint_);
+  }
 }
 
 void Engine::DoWork() {

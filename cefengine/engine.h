@@ -11,6 +11,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ class Engine {
   }
   void PostMain(Task fn);
   void PostIO(Task fn);
+  void PostIOAt(uint64_t dueUs, Task fn);
+  void PostPaint(Task fn);
   bool OnMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
   // Main thread, synchronous. Null when the engine is not running or creation fails.
@@ -75,6 +78,7 @@ class Engine {
   Engine();
   bool UsableFolders(const EngineOptions& options, std::string& error);
   bool Launch(std::string& error);
+  void StopThreads();
   void Route(json& msg);
   void RouteTargetEvent(const std::string& method, const json& params);
   void OnPipeClosed();
@@ -107,6 +111,9 @@ class Engine {
   bool ownUserDataDir_ = false;
   std::thread::id mainThread_;
   PngDecoder decoder_ = PngDecoder::Deflate;
+  // Set by Start and cleared by Shutdown on the main thread while other threads
+  // (answers, helpers, the pipe's reader) may still post.
+  std::mutex threadsMutex_;  // guards io_ and paint_ (the pointers, not the queues)
   std::unique_ptr<WorkThread> io_;
   std::unique_ptr<WorkThread> paint_;
 

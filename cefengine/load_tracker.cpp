@@ -96,7 +96,9 @@ void LoadTracker::LoadFailed(const std::string& devtoolsFrame, std::string error
                              const std::string& url) {
   if (errorText.empty()) errorText = "net::ERR_FAILED";
   int code = NetErrorCode(errorText);
-  int64_t fid = frames_.IdFor(devtoolsFrame);
+  // A failure of no known frame (a custom scheme's load, a request not seen) is the
+  // main frame's.
+  int64_t fid = devtoolsFrame.empty() ? frames_.MainIdNow() : frames_.IdFor(devtoolsFrame);
   if (Repeated(url, code, fid)) return;
   session_.Notify([fid, code, errorText, url](BrowserDelegate& d) { d.OnLoadError(fid, code, errorText, url); });
 }

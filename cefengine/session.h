@@ -3,6 +3,7 @@
 // engine gives each browser one; the parts' unit tests give them a scripted one.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -46,12 +47,14 @@ class Session {
 };
 
 // Commands of one browser in call order. While a barrier is up (a view size asked of
-// the main thread), later commands wait behind it, so that a click meant for the new
-// size is not sent before the size changes. Sequence only.
+// the main thread, or a navigation waiting for its page to answer), later commands
+// wait behind it, so that a click meant for the new size or page is not sent before
+// it. A held command that raises a barrier again keeps the rest waiting behind it.
+// Sequence only.
 class CommandOrder {
  public:
   void Run(Task fn) {
-    if (holds_ > 0)
+    if (holds_ > 0 || !held_.empty())
       held_.push_back(std::move(fn));
     else
       fn();
@@ -59,9 +62,11 @@ class CommandOrder {
   void Hold() { ++holds_; }
   void Release() {
     if (holds_ == 0 || --holds_ > 0) return;
-    std::deque<Task> run;
-    run.swap(held_);
-    for (Task& fn : run) fn();
+    while (holds_ == 0 && !held_.empty()) {
+      Task fn = std::move(held_.front());
+      held_.pop_front();
+      fn();
+    }
   }
   bool Held() const { return holds_ > 0; }
 

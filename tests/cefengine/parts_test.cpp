@@ -350,6 +350,32 @@ TEST(CefEngineLoadTracker, ALoadErrorIsReportedOnceFromNetworkAndNavigation) {
   ASSERT_EQ(r.errors.size(), 4u);
   EXPECT_EQ(r.errors[2].text, "net::ERR_ABORTED");
   EXPECT_EQ(r.errors[3].text, "net::ERR_FAILED");
+  EXPECT_EQ(r.errors[3].frame, frames.MainId());  // a failure of no known frame is the main frame's
+}
+
+TEST(CefEngineCommandOrder, HeldCommandsRunInOrderAndOneThatHoldsAgainKeepsTheRestWaiting) {
+  CommandOrder order;
+  std::vector<std::string> ran;
+  order.Hold();  // a view size asked of the main thread
+  order.Run([&] { ran.push_back("click"); });
+  order.Run([&] {  // a navigation: waits for its page, and so do the commands after it
+    ran.push_back("navigate");
+    order.Hold();
+  });
+  order.Run([&] {
+    ran.push_back("key");
+    order.Run([&] { ran.push_back("posted by key"); });
+  });
+  order.Run([&] { ran.push_back("last"); });
+  EXPECT_TRUE(ran.empty());
+  order.Release();
+  EXPECT_EQ(ran, (std::vector<std::string>{"click", "navigate"}));
+  order.Run([&] { ran.push_back("later"); });
+  order.Release();
+  EXPECT_EQ(ran, (std::vector<std::string>{"click", "navigate", "key", "last", "later", "posted by key"}));
+  EXPECT_FALSE(order.Held());
+  order.Run([&] { ran.push_back("now"); });
+  EXPECT_EQ(ran.back(), "now");
 }
 
 TEST(CefEngineFrameTree, TheMainFrameKeepsItsIdAndAddressAcrossAReattachment) {
