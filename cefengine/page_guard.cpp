@@ -10,11 +10,12 @@ namespace {
 constexpr uint64_t kBusyUs = 1000 * 1000;
 constexpr const char* kCloseBinding = "__pv7WindowClose";
 
-// Replaces window.close in every document with a report to the engine.
+// Replaces window.close in every document with a report to the engine, with the
+// native property's attributes, so that a page's own top-level close() still declares.
 const char* kCloseScript =
     "(() => { const report = window.__pv7WindowClose; delete window.__pv7WindowClose;"
     " Object.defineProperty(window, 'close', {value: function close() { report(location.href); },"
-    " configurable: false}); })();";
+    " writable: true, enumerable: true, configurable: true}); })();";
 
 }  // namespace
 

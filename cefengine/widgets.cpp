@@ -27,6 +27,10 @@ namespace {
 // 4. A colour field opens, in its place, a small field in the page for the colour
 //    as #rrggbb: Enter takes a valid colour (input and change), Escape or a click
 //    outside closes it.
+// 5. A text field with a datalist shows its suggestions in the page, below it: the
+//    options whose value contains what is typed (any case) as it is typed, and all
+//    of them on Down; Up and Down move, Enter or a click takes one (input and change), Escape,
+//    leaving the field or a click outside closes them.
 const char* kWidgetScript = R"JS((() => {
   const list = ':is(select:not([multiple]):not([size]), select:not([multiple])[size="0"],' +
                ' select:not([multiple])[size="1"])';
@@ -147,11 +151,94 @@ const char* kWidgetScript = R"JS((() => {
     e.preventDefault();
     openColourChooser(i);
   };
+  let hints = null;
+  const suggestionBox = () => {
+    if (hints) return hints;
+    const box = document.createElement('div');
+    box.popover = 'manual';
+    box.style.cssText = 'position:fixed;inset:auto;margin:0;padding:0;border:1px solid #767676;' +
+                        'background:#fff;color:#000;font:13px sans-serif;overflow:hidden;' +
+                        'box-shadow:0 2px 6px rgba(0,0,0,.3)';
+    const rows = document.createElement('div');
+    box.attachShadow({mode: 'closed'}).append(rows);
+    hints = {box, rows, owner: null, options: [], at: -1};
+    rows.addEventListener('mousedown', (e) => {  // the field keeps the focus
+      e.preventDefault();
+      const row = e.composedPath().find((n) => n.parentNode === rows);
+      if (row) takeHint(hints.options[[...rows.children].indexOf(row)]);
+    });
+    return hints;
+  };
+  const hintsOpen = () => hints && hints.box.matches(':popover-open');
+  const closeHints = () => { if (hintsOpen()) hints.box.hidePopover(); };
+  const markHint = () => [...hints.rows.children].forEach((row, i) => {
+    row.style.background = i === hints.at ? 'SelectedItem' : '';
+    row.style.color = i === hints.at ? 'SelectedItemText' : '';
+  });
+  const showHints = (input, all) => {
+    const typed = input.value.toLowerCase();
+    const options = input.list ? [...input.list.options].filter((o) => !o.disabled && o.value &&
+      (all || (o.value !== input.value && o.value.toLowerCase().includes(typed)))).slice(0, 50) : [];
+    if (!options.length) return closeHints();
+    const h = suggestionBox();
+    if (!h.box.isConnected) document.documentElement.append(h.box);
+    h.owner = input;
+    h.options = options;
+    h.at = -1;
+    h.rows.replaceChildren(...options.map((o) => {
+      const row = document.createElement('div');
+      row.style.cssText = 'padding:2px 4px;white-space:nowrap;cursor:default';
+      row.textContent = o.label && o.label !== o.value ? o.value + '  ' + o.label : o.value;
+      return row;
+    }));
+    const r = input.getBoundingClientRect();
+    h.box.style.left = r.left + 'px';
+    h.box.style.top = r.bottom + 'px';
+    h.box.style.minWidth = r.width + 'px';
+    if (!hintsOpen()) h.box.showPopover();
+  };
+  const takeHint = (option) => {
+    const input = hints.owner;
+    closeHints();
+    if (!option || !input || input.value === option.value) return;
+    input.value = option.value;
+    input.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
+    input.dispatchEvent(new Event('change', {bubbles: true}));
+    closeHints();  // the input event above offered the suggestions again
+  };
+  const withList = (e) => {
+    const i = e.composedPath()[0];
+    return i instanceof HTMLInputElement && i.list && !i.disabled && !i.readOnly ? i : null;
+  };
+  const hintOnInput = (e) => { const i = withList(e); if (i) showHints(i); };
+  const hintKeys = (e) => {
+    const i = withList(e);
+    if (!i || e.defaultPrevented || e.altKey || e.ctrlKey || e.metaKey) return;
+    const open = hintsOpen() && hints.owner === i;
+    if (e.key === 'ArrowDown' && !open) {
+      showHints(i, true);
+    } else if (open && (e.key === 'ArrowDown' || e.key === 'ArrowUp')) {
+      const last = hints.options.length - 1;
+      hints.at = e.key === 'ArrowDown' ? Math.min(last, hints.at + 1) : Math.max(0, hints.at - 1);
+      markHint();
+    } else if (open && e.key === 'Enter' && hints.at >= 0) {
+      takeHint(hints.options[hints.at]);
+    } else if (open && e.key === 'Escape') {
+      closeHints();
+    } else {
+      return;
+    }
+    e.preventDefault();
+  };
+  const hintsLeave = (e) => { if (hintsOpen() && e.composedPath()[0] === hints.owner) closeHints(); };
   // Bubbling: the page's own handlers come first, and one that prevents the default
   // keeps the event for itself (also from the window when a shadow root had it).
   function listen(at) {
     at.addEventListener('keydown', stepList);
     at.addEventListener('keydown', keepPickerShut);
+    at.addEventListener('keydown', hintKeys);
+    at.addEventListener('input', hintOnInput);
+    at.addEventListener('focusout', hintsLeave);
     at.addEventListener('click', chooseColour);
   }
   listen(window);

@@ -450,7 +450,9 @@ TEST_F(THostFixture, DialogsReachTheParentAndNeverHoldThePage) {
 // still loads into the same view.
 TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
   const std::string base = "http://127.0.0.1:" + std::to_string(FHttp.Port());
-  FHttp.Page("/close", "<body><script>window.close(); console.log('still here')</script></body>");
+  // The page's own top-level close() still declares, as it would in a desktop browser.
+  FHttp.Page("/close", "<body><script>window.close(); console.log('still here')</script>"
+                       "<script>function close() {} console.log('own close declared')</script></body>");
   FHttp.Page("/endless", "<body><script>setTimeout(() => { for (;;) {} }, 0)</script></body>");
   FHttp.Page("/download.bin", "payload");
   FHttp.Page("/chooser", "<body style='margin:0'><input type=file id=f "
@@ -463,6 +465,7 @@ TEST_F(THostFixture, AMisbehavingPageNeverTakesTheView) {
   Load(base + "/close");
   ASSERT_TRUE(WaitConsole("still here"));
   EXPECT_TRUE(WaitConsole("window.close() ignored"));
+  EXPECT_TRUE(WaitConsole("own close declared"));
   Load(base + "/one");
   EXPECT_TRUE(WaitConsole("loaded /one"));
 
@@ -694,4 +697,31 @@ TEST_F(TWidgetFixture, DateTimeAndColourFieldsWorkFromTheKeyboard) {
   ASSERT_TRUE(WaitCovered(290, 65, true));
   Key(27);
   EXPECT_TRUE(WaitCovered(290, 65, false)) << "Escape left the chooser open";
+}
+
+// A text field's datalist suggests in the page, below the field: what is typed
+// filters the options, Down and Enter or a click take one, Escape closes them.
+TEST_F(TWidgetFixture, ADatalistSuggestsInThePageFromTheKeysAndTheMouse) {
+  ASSERT_NO_FATAL_FAILURE(LoadForm(
+      "&lt;input id=f list=l style='position:absolute;left:20px;top:20px;width:200px;height:26px'&gt;"
+      "&lt;datalist id=l&gt;&lt;option value=Apple&gt;&lt;option value=Banana&gt;&lt;option value=Mango&gt;"
+      "&lt;option value=Cherry&gt;&lt;/datalist&gt;"));
+  ASSERT_TRUE(Blue(60, 60));
+  Click(60, 33);
+  Type("an");
+  ASSERT_TRUE(WaitCovered(60, 60, true)) << "no suggestions in the frames";
+  Key(40);  // Banana
+  Key(40);  // Mango
+  Key(13);
+  EXPECT_TRUE(WaitConsole("change f=Mango"));
+  EXPECT_TRUE(WaitCovered(60, 60, false));
+  Key(40);  // Down offers them all
+  ASSERT_TRUE(WaitCovered(60, 60, true));
+  Key(27);
+  EXPECT_TRUE(WaitCovered(60, 60, false)) << "Escape left the suggestions open";
+  Key(40);
+  ASSERT_TRUE(WaitCovered(60, 60, true));
+  Click(60, 58);  // the first row: Apple
+  EXPECT_TRUE(WaitConsole("change f=Apple"));
+  EXPECT_TRUE(WaitCovered(60, 60, false));
 }
