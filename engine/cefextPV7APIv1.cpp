@@ -134,8 +134,9 @@ std::string TPV7APIv1CEFExtension::ExchangeWithParent(const std::string& request
 bool TPV7APIv1CEFExtension::EnsureConnected() {
   if (FIntfClient) return true;
   const int port = GetDrawPort();
-  // No draw port (-1) or none that TCP knows: nothing to connect to.
-  if (port < 0 || port > 65535) return false;
+  // No draw port (-1): nothing to connect to. Any other value is taken modulo 65536
+  // by the client, as the host's own channels take it.
+  if (port == -1) return false;
   try {
     auto client = std::make_unique<TTcpClient>();
     client->SetHost(kLoopbackHost);

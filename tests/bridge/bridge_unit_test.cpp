@@ -249,7 +249,8 @@ TEST_F(BridgeExtension, ExchangesOnOneConnectionCutRepliesAndConvertTexts) {
     if (r == "zero") return std::string("ab\0cd", 5);
     return "[" + r + "]\xe9";
   });
-  SetEngineArguments(std::vector<std::string>{"--drawPort=" + std::to_string(parent.listener.Port())});
+  // Beyond 65535 the port is taken modulo 65536, as for the host's own channels.
+  SetEngineArguments(std::vector<std::string>{"--drawPort=" + std::to_string(parent.listener.Port() + 65536)});
   TOwnRef<TPV7APIv1CEFExtension> ext = new TPV7APIv1CEFExtension();
   EXPECT_EQ(Call(*ext.get(), u"CallPV7XML", {Str(u"<q/>")}).value_or(u""), u"[<q/>]\u00e9");
   EXPECT_EQ(Call(*ext.get(), u"CallPV7XML", {Str(u"zero")}).value_or(u""), u"ab");
