@@ -127,6 +127,7 @@ class ClientDelegate : public BrowserDelegate {
     return r;
   }
   void OnRenderProcessTerminated(int status) override {
+    static_assert(kTerminationCrashed == TS_PROCESS_CRASHED, "the engine's termination status");
     cef_request_handler_t* h = Handler(&cef_client_t::get_request_handler);
     if (h && h->on_render_process_terminated)
       h->on_render_process_terminated(h, B(), static_cast<cef_termination_status_t>(status));

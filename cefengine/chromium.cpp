@@ -14,8 +14,8 @@ constexpr int kIdentityTimeoutMs = 5000;  // the client-hints probe at most
 std::string InitialPage(DevToolsPipe& pipe, int timeoutMs) {
   json r;
   if (!pipe.Call("Target.getTargets", json::object(), "", &r, timeoutMs)) return {};
-  const json* infos = r.contains("targetInfos") ? &r["targetInfos"] : nullptr;
-  if (!infos || !infos->is_array()) return {};
+  const json* infos = ArrayField(r, "targetInfos");
+  if (!infos) return {};
   for (const json& info : *infos)
     if (info.is_object() && StringField(info, "type") == "page" && StringField(info, "openerId").empty())
       return StringField(info, "targetId");

@@ -57,7 +57,11 @@ DevToolsPipe::DevToolsPipe(int writeFd, int readFd, EventFn onEvent, std::functi
                            PostFn post)
     : writeFd_(writeFd), readFd_(readFd), onEvent_(std::move(onEvent)), onClosed_(std::move(onClosed)),
       post_(std::move(post)) {
-  if (readFd_ >= 0) reader_ = std::thread([this] { ReaderLoop(); });
+  if (readFd_ >= 0)
+    reader_ = std::thread([this] {
+      NameThisThread("engine reader");
+      ReaderLoop();
+    });
 }
 
 DevToolsPipe::~DevToolsPipe() { Stop(); }
@@ -229,7 +233,7 @@ void DevToolsPipe::HandleMessage(std::string_view text) {
   }
   auto m = msg.find("method");
   if (m == msg.end() || !m->is_string()) return;
-  if (!msg.contains("params") || !msg["params"].is_object()) msg["params"] = json::object();
+  if (!ObjectField(msg, "params")) msg["params"] = json::object();
   auto s = msg.find("sessionId");
   if (s != msg.end() && !s->is_string()) msg.erase(s);
   if (onEvent_) onEvent_(msg);

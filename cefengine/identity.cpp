@@ -92,8 +92,9 @@ json EvaluateHints(DevToolsPipe& pipe, const std::string& session, int timeoutMs
                  {{"expression", kHintsProbe}, {"returnByValue", true}, {"awaitPromise", true}},
                  session, &r, timeoutMs))
     return nullptr;
-  if (!r.contains("result") || !r["result"].is_object()) return nullptr;
-  json value = r["result"].value("value", json());
+  const json* result = ObjectField(r, "result");
+  if (!result) return nullptr;
+  json value = result->value("value", json());
   return value.is_object() ? value : json();
 }
 
