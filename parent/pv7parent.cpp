@@ -407,6 +407,7 @@ class TParent {
   long FTurn = 0;
   std::string FLastFrame;
   std::atomic<long> FFrames{0}, FConsole{0}, FBridge{0};
+  std::atomic<bool> FFramesLost{false};  // a frame could not be saved in --frames
   std::chrono::steady_clock::time_point FFirstFrame, FLastFrameAt;
   std::chrono::steady_clock::time_point FStart;  // set once by Run before any thread starts
 };
@@ -499,8 +500,9 @@ void TParent::ServeDraw(platform::TcpSocket& socket) {
     if (!FOptions.framesDir.empty()) {
       char name[32];
       std::snprintf(name, sizeof(name), "/frame-%06ld.bmp", n);
-      std::ofstream(FOptions.framesDir + name, std::ios::binary)
-          .write(bmp.data(), std::streamsize(bmp.size()));
+      std::ofstream out(FOptions.framesDir + name, std::ios::binary);
+      if (!out.write(bmp.data(), std::streamsize(bmp.size())) && !FFramesLost.exchange(true))
+        PrintError("error: could not write " + FOptions.framesDir + name);
     }
     if (!FOptions.snapshot.empty()) {
       std::lock_guard<std::mutex> guard(FLock);
@@ -663,7 +665,7 @@ int TParent::Run() {
   }
   acceptor.join();
   CloseConnections();
-  ok = WriteSnapshot() && ok;
+  ok = WriteSnapshot() && ok && !FFramesLost;
   PrintSummary(status);
   return ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 set -euo pipefail
 # Chromium: the engine library runs the headless shell (chromium-headless-shell);
 # chromium itself is the benchmarks' baseline and the engine's other choice.
+# file and dpkg-dev: what cpack -G DEB needs to find the programs' library packages.
 # Sound: pulseaudio and pulseaudio-utils (parec) for the test that records a page's
 # tone. Fonts for real pages, mapped to the Windows family names by
 # cefengine/data/fonts.conf: fonts-liberation2 (Arial, Times New Roman, Courier New:
@@ -23,7 +24,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nlohmann-json3-dev libspng-dev libdeflate-dev \
   xvfb xauth xdotool x11-utils \
   clang libclang-rt-14-dev \
-  libxml2-dev libpugixml-dev python3 openssl \
+  libxml2-dev libpugixml-dev python3 openssl file dpkg-dev \
   fonts-dejavu-core \
   pulseaudio pulseaudio-utils \
   fonts-liberation2 fonts-wine fonts-open-sans fonts-crosextra-carlito fonts-crosextra-caladea \
