@@ -30,7 +30,8 @@ bool LockFreePair(const std::string& base, const std::string& cacheName,
                   const std::string& userDataName, TEngineFolders& out, std::string& why) {
   std::string first;
   for (int n = 1; n <= kMaxFolderPairs; ++n) {
-    const std::string suffix = n == 1 ? "" : "-" + std::to_string(n);
+    std::string suffix;  // appended: GCC 12 at -O3 misreads "-" + temporary as an overlap
+    if (n > 1) suffix.append(1, '-').append(std::to_string(n));
     const std::string userData = Join(base, userDataName + suffix);
     const std::string cache = Join(base, cacheName + suffix);
     std::string reason = "every pair of engine folders is in use";

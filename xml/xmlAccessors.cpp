@@ -264,7 +264,9 @@ void TXmlNode::WriteFloatAttr(std::string_view name, double value) {
 int32_t TXmlNode::ReadHexAttr(TXmlNameId name, int32_t defaultValue) const {
   const TXmlAttrData* a = FindAttr(name);
   if (!a) return defaultValue;
-  return XmlStrToInt("$" + a->value.ToText());
+  std::string hex(1, '$');  // appended: GCC 12 at -O3 misreads "$" + temporary as an overlap
+  hex += a->value.ToText();
+  return XmlStrToInt(hex);
 }
 int32_t TXmlNode::ReadHexAttr(std::string_view name, int32_t defaultValue) const {
   return ReadHexAttr(FNames->GetID(name), defaultValue);

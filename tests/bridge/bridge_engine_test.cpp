@@ -49,7 +49,8 @@ int CEF_CALLBACK TestExecute(cef_v8handler_t*, const cef_string_t* name, cef_v8v
   const std::u16string n = CefString(name);
   std::u16string text;
   for (size_t i = 0; i < count; ++i) {
-    text += (i ? u"|" : u"") + Describe(args[i]);
+    if (i) text += u"|";
+    text += Describe(args[i]);
     args[i]->base.release(&args[i]->base);
   }
   if (object) object->base.release(&object->base);

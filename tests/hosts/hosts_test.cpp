@@ -136,7 +136,7 @@ TEST(HostConsole, TextsReachTheParentInThePagesOrder) {
   ASSERT_TRUE(host.Parent().WaitFor([&] { return host.Parent().FConsole.size() >= 80; }, 20000))
       << host.Parent().ConsoleCount() << " texts";
   std::vector<std::string> expected;
-  for (int i = 0; i < 80; ++i) expected.push_back("n" + std::to_string(i));
+  for (int i = 0; i < 80; ++i) expected.push_back(std::string(1, 'n').append(std::to_string(i)));
   EXPECT_EQ(host.Parent().Console(), expected);
 }
 

@@ -49,7 +49,7 @@ struct TParentRun {
     std::remove(out.c_str());
     std::remove(log.c_str());
     std::string cmd = "PV7_SCRIPTED_LOG=" + Quote(log) + " exec " + Quote(PV7_PARENT);
-    for (const std::string& a : args) cmd += " " + Quote(a);
+    for (const std::string& a : args) cmd.append(" ").append(Quote(a));
     cmd += " >" + Quote(out) + " 2>&1";
     proc.emplace(ChildProcess::Start("/bin/sh", {"-c", cmd}));
   }
@@ -115,7 +115,7 @@ TEST(Parent, AnswersEveryIntfRequestAndPrintsConsoleTexts) {
   }
   SendConsoleText("127.0.0.1", port, "hello console");
   // Texts sent one connection after another are printed in that order.
-  for (int i = 0; i < 40; ++i) SendConsoleText("127.0.0.1", port, "n" + std::to_string(i) + ".");
+  for (int i = 0; i < 40; ++i) SendConsoleText("127.0.0.1", port, std::string(1, 'n').append(std::to_string(i)).append("."));
   ASSERT_EQ(run.Finish(), 0) << run.Output();
   const std::string out = run.Output();
   size_t last = 0;

@@ -32,7 +32,7 @@ class TXServer {
     const int base = 60 + platform::GetCurrentProcessId() % 300;
     for (int n = base; n < base + 100; ++n) {
       if (InUse(n)) continue;
-      FDisplay = ":" + std::to_string(n);
+      FDisplay.assign(1, ':').append(std::to_string(n));
       FServer.emplace(std::vector<std::string>{xvfb, FDisplay, "-screen", "0", "1280x1024x24",
                                                "-nolisten", "tcp", "-noreset"});
       if (WaitUntil([&] { return !FServer->Running() || DisplayAnswers(FDisplay); }, 15000) &&

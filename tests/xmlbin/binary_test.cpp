@@ -221,7 +221,7 @@ TEST(BinaryLoad, StreamReaderAcrossBufferBoundaries) {
   IXmlDocument src = Doc();
   IXmlElement root = src->AppendElement("root");
   std::string big(200000, 'x');
-  for (int i = 0; i < 40; ++i) root->AppendElement("e")->WriteStringAttr("v", std::to_string(i) + big.substr(0, size_t(i) * 3000));
+  for (int i = 0; i < 40; ++i) root->AppendElement("e")->WriteStringAttr("v", std::to_string(i).append(big, 0, size_t(i) * 3000));
   root->AppendCDATA(big);
   TStringStream out;
   src->SaveBinaryToStream(out, 1);
