@@ -120,8 +120,8 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
 
   {
     std::lock_guard<std::mutex> lock(threadsMutex_);
-    io_ = std::make_unique<WorkThread>("engine io");
-    paint_ = std::make_unique<WorkThread>("engine paint");
+    io_ = std::make_shared<WorkThread>("engine io");
+    paint_ = std::make_shared<WorkThread>("engine paint");
   }
   if (!Launch(error)) {
     StopThreads();
@@ -213,27 +213,29 @@ void Engine::PostMain(Task fn) {
   WakeMain();
 }
 
-void Engine::PostIO(Task fn) {
+std::shared_ptr<WorkThread> Engine::Thread(const std::shared_ptr<WorkThread>& which) {
   std::lock_guard<std::mutex> lock(threadsMutex_);
-  if (io_) io_->Post(std::move(fn));
+  return which;
+}
+
+void Engine::PostIO(Task fn) {
+  if (auto io = Thread(io_)) io->Post(std::move(fn));
 }
 
 void Engine::PostIOAt(uint64_t dueUs, Task fn) {
-  std::lock_guard<std::mutex> lock(threadsMutex_);
-  if (io_) io_->PostAt(dueUs, std::move(fn));
+  if (auto io = Thread(io_)) io->PostAt(dueUs, std::move(fn));
 }
 
 void Engine::PostPaint(Task fn) {
-  std::lock_guard<std::mutex> lock(threadsMutex_);
-  if (paint_) paint_->Post(std::move(fn));
+  if (auto paint = Thread(paint_)) paint->Post(std::move(fn));
 }
 
-// Main thread. The threads finish what is queued for now and end (not under the lock:
-// their closures post); then the pointers go, and later posts are dropped.
+// Main thread. The threads finish what is queued for now and end; then the pointers
+// go, and later posts are dropped.
 void Engine::StopThreads() {
   io_->Stop();
   paint_->Stop();
-  std::unique_ptr<WorkThread> io, paint;
+  std::shared_ptr<WorkThread> io, paint;
   {
     std::lock_guard<std::mutex> lock(threadsMutex_);
     io.swap(io_);

@@ -112,10 +112,13 @@ class Engine {
   std::thread::id mainThread_;
   PngDecoder decoder_ = PngDecoder::Deflate;
   // Set by Start and cleared by Shutdown on the main thread while other threads
-  // (answers, helpers, the pipe's reader) may still post.
+  // (answers, helpers, the pipe's reader) may still post. A poster takes its own
+  // reference under the lock and posts outside it, so that a closure dropped by a
+  // stopped queue (which may post in its destructor) never runs under the lock.
   std::mutex threadsMutex_;  // guards io_ and paint_ (the pointers, not the queues)
-  std::unique_ptr<WorkThread> io_;
-  std::unique_ptr<WorkThread> paint_;
+  std::shared_ptr<WorkThread> io_;
+  std::shared_ptr<WorkThread> paint_;
+  std::shared_ptr<WorkThread> Thread(const std::shared_ptr<WorkThread>& which);
 
   // Engine I/O thread (and Start and Shutdown while it has nothing to run).
   RunningChromium chromium_;
