@@ -379,7 +379,8 @@ document.fonts.ready.then(() => requestAnimationFrame(() => requestAnimationFram
   console.log('widths ' + JSON.stringify({
     'Arial': width('Arial'), 'Times New Roman': width("'Times New Roman'"),
     'Courier New': width("'Courier New'"), 'Tahoma': width('Tahoma'),
-    'DejaVu Sans': width("'DejaVu Sans'")}));
+    'DejaVu Sans': width("'DejaVu Sans'"), 'Segoe UI': width("'Segoe UI'"),
+    'Open Sans': width("'Open Sans'")}));
 })));
 </script>)";
   return html;
@@ -442,6 +443,12 @@ TEST(IdentityHost, EveryScriptDrawsItsOwnGlyphsEmojiInColourAndWindowsFacesMeasu
   TCell emoji = CellOf(bmp, w, h, 0, int(std::size(kScripts)) * kCell);
   EXPECT_GT(emoji.colourful, 50) << "the emoji is not in colour";
 
+  // Segoe UI is Open Sans only through the engine's own font configuration (the
+  // system's gives it Noto Sans).
+  ASSERT_TRUE(widths["Segoe UI"].is_number() && widths["Open Sans"].is_number()) << widths.dump();
+  EXPECT_NEAR(widths["Segoe UI"].get<double>(), widths["Open Sans"].get<double>(), 0.1) << widths.dump();
+  widths.erase("Segoe UI");
+  widths.erase("Open Sans");
   // Each Windows face has metrics of its own, none those of DejaVu Sans.
   std::vector<std::pair<std::string, double>> all;
   for (auto& [face, width] : widths.items()) all.emplace_back(face, width.get<double>());
