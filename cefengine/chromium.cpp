@@ -48,11 +48,12 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std:
 }
 
 // Chromium keeps some files outside its user data folder (its crash reports, the
-// desktop's caches) in the user's configuration and cache folders: they are moved
-// into the user data folder, so nothing of the user's own is touched.
+// desktop's caches, the certificate store) in the user's configuration, cache and
+// data folders: they are moved into the user data folder, so nothing of the user's
+// own is touched.
 std::vector<std::string> FolderEnvironment(const std::string& userDataDir) {
-  return {"XDG_CONFIG_HOME=" + userDataDir + "/xdg-config",
-          "XDG_CACHE_HOME=" + userDataDir + "/xdg-cache"};
+  return {"XDG_CONFIG_HOME=" + userDataDir + "/xdg-config", "XDG_CACHE_HOME=" + userDataDir + "/xdg-cache",
+          "XDG_DATA_HOME=" + userDataDir + "/xdg-data"};
 }
 
 // The headless shell is the same Chromium built for programs: it starts faster and

@@ -6,15 +6,18 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/hostile/chromium_host.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/hostile/proc_probe.h"
 
 namespace fs = std::filesystem;
@@ -104,11 +107,27 @@ TEST(SeveralHosts, UnwritableWorkingDirectoryNeverTouchesTheUsersProfile) {
     ASSERT_TRUE(started);
     EXPECT_TRUE(PaintsAt(parent, 200, 100));
     EXPECT_EQ(ChromiumUserDataDir(parent.Host().Pid()), (runtime / "pv7host/userdata").string());
+    // An https page opens Chromium's certificate store: in the user data folder too.
+    const fs::path portFile = runtime / "https.port";
+    platform::ChildProcess https = platform::ChildProcess::Start(
+        "/usr/bin/env", {"python3", (fs::path(__FILE__).parent_path().parent_path() / "hoste2e/https_server.py").string(),
+                         portFile.string()});
+    // Files change without a frame or a connection to wake WaitFor: polled.
+    auto appears = [](const fs::path& path) {
+      for (int i = 0; i < 300 && !fs::exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return fs::exists(path);
+    };
+    ASSERT_TRUE(appears(portFile));
+    std::string port;
+    std::getline(*std::make_unique<std::ifstream>(portFile), port);
+    parent.Send("<LoadWEBURL><WEBURL>https://127.0.0.1:" + port + "/</WEBURL></LoadWEBURL>");
+    EXPECT_TRUE(appears(runtime / "pv7host/userdata/xdg-data/pki/nssdb"));
+    https.Kill();
     parent.Send("<Destroy/>");
     EXPECT_EQ(parent.Host().Wait(20000), std::optional<int>(0));
   }
-  EXPECT_FALSE(fs::exists(home / ".config/chromium"));
-  EXPECT_FALSE(fs::exists(home / ".cache/chromium"));
+  // Nothing at all in the user's home: no profile, caches or certificate store.
+  for (const auto& entry : fs::recursive_directory_iterator(home)) ADD_FAILURE() << entry.path();
   for (const auto& d : {home, runtime}) fs::remove_all(d);
 }
 
