@@ -64,7 +64,9 @@ const char* kWidgetScript = R"JS((() => {
   const attachOriginal = Element.prototype.attachShadow;
   Element.prototype.attachShadow = function attachShadow(init) {
     const root = attachOriginal.call(this, init);
-    keepSheet(root, ShadowRoot.prototype);
+    // A root of another document (a template's, a parsed one) cannot adopt this
+    // document's sheet: it keeps its own sheets.
+    if (this.ownerDocument === document) keepSheet(root, ShadowRoot.prototype);
     listen(root);  // a closed root hides its fields from the window's listeners
     return root;
   };

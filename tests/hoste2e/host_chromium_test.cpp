@@ -611,6 +611,10 @@ const char* kListForm =
 TEST_F(TWidgetFixture, ADropDownListShowsBelowItsControlTakesAClickAndClosesOutsideAndOnEscape) {
   ASSERT_NO_FATAL_FAILURE(LoadForm(kListForm));
   EXPECT_EQ(Ask("in the shadow", "getComputedStyle(c.shadowRoot.firstChild).appearance"), "base-select");
+  // A shadow root of another document cannot take this document's sheet: it is made all the same.
+  EXPECT_EQ(Ask("foreign root", "(() => { try { document.implementation.createHTMLDocument('')"
+                                ".createElement('div').attachShadow({mode: 'open'}); return 'made' }"
+                                " catch (e) { return e.name } })()"), "made");
   ASSERT_TRUE(Blue(100, 150));
   Click(100, 115);
   ASSERT_TRUE(WaitCovered(100, 150, true)) << "no list in the frames";
