@@ -103,20 +103,38 @@ const char* kWidgetScript = R"JS((() => {
     if (opener && i instanceof HTMLInputElement && temporal.has(i.type)) e.preventDefault();
   };
 
+  // The in-page pop-ups: a popover whose content sits in a closed shadow root, shown
+  // below the field it serves; a value taken from one gives the field input and change.
+  const popupBox = (kind, css, content) => {
+    const box = document.createElement('div');
+    box.popover = kind;
+    box.style.cssText = 'position:fixed;inset:auto;margin:0;border:1px solid #767676;background:#fff;' +
+                        'box-shadow:0 2px 6px rgba(0,0,0,.3);' + css;
+    box.attachShadow({mode: 'closed'}).append(content);
+    return box;
+  };
+  const placeBelow = (box, field) => {
+    if (!box.isConnected) document.documentElement.append(box);
+    const r = field.getBoundingClientRect();
+    box.style.left = r.left + 'px';
+    box.style.top = r.bottom + 'px';
+    return r;
+  };
+  const takeValue = (input, value) => {
+    input.value = value;
+    input.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
+    input.dispatchEvent(new Event('change', {bubbles: true}));
+  };
+
   let chooser = null;
   const colourChooser = () => {
     if (chooser) return chooser;
-    const box = document.createElement('div');
-    box.popover = 'auto';
-    box.style.cssText = 'position:fixed;inset:auto;margin:0;padding:4px;border:1px solid #767676;' +
-                        'background:#fff;box-shadow:0 2px 6px rgba(0,0,0,.3)';
     const field = document.createElement('input');
     field.maxLength = 7;
     field.size = 8;
     field.setAttribute('aria-label', '#rrggbb');
     field.style.cssText = 'font:14px monospace;margin:0';
-    box.attachShadow({mode: 'closed'}).append(field);
-    chooser = {box, field, owner: null};
+    chooser = {box: popupBox('auto', 'padding:4px', field), field, owner: null};
     field.addEventListener('keydown', (e) => {
       if (e.key !== 'Enter') return;
       e.preventDefault();
@@ -131,16 +149,11 @@ const char* kWidgetScript = R"JS((() => {
     const input = chooser.owner;
     chooser.box.hidePopover();
     if (!input || input.value === '#' + hex.toLowerCase()) return;
-    input.value = '#' + hex;
-    input.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
-    input.dispatchEvent(new Event('change', {bubbles: true}));
+    takeValue(input, '#' + hex);
   };
   const openColourChooser = (input) => {
     const {box, field} = colourChooser();
-    if (!box.isConnected) document.documentElement.append(box);
-    const r = input.getBoundingClientRect();
-    box.style.left = r.left + 'px';
-    box.style.top = r.bottom + 'px';
+    placeBelow(box, input);
     chooser.owner = input;
     field.value = input.value;
     if (!box.matches(':popover-open')) box.showPopover();
@@ -156,13 +169,8 @@ const char* kWidgetScript = R"JS((() => {
   let hints = null;
   const suggestionBox = () => {
     if (hints) return hints;
-    const box = document.createElement('div');
-    box.popover = 'manual';
-    box.style.cssText = 'position:fixed;inset:auto;margin:0;padding:0;border:1px solid #767676;' +
-                        'background:#fff;color:#000;font:13px sans-serif;overflow:hidden;' +
-                        'box-shadow:0 2px 6px rgba(0,0,0,.3)';
     const rows = document.createElement('div');
-    box.attachShadow({mode: 'closed'}).append(rows);
+    const box = popupBox('manual', 'padding:0;color:#000;font:13px sans-serif;overflow:hidden', rows);
     hints = {box, rows, owner: null, options: [], at: -1};
     rows.addEventListener('mousedown', (e) => {  // the field keeps the focus
       e.preventDefault();
@@ -183,7 +191,6 @@ const char* kWidgetScript = R"JS((() => {
       (all || (o.value !== input.value && o.value.toLowerCase().includes(typed)))).slice(0, 50) : [];
     if (!options.length) return closeHints();
     const h = suggestionBox();
-    if (!h.box.isConnected) document.documentElement.append(h.box);
     h.owner = input;
     h.options = options;
     h.at = -1;
@@ -193,20 +200,15 @@ const char* kWidgetScript = R"JS((() => {
       row.textContent = o.label && o.label !== o.value ? o.value + '  ' + o.label : o.value;
       return row;
     }));
-    const r = input.getBoundingClientRect();
-    h.box.style.left = r.left + 'px';
-    h.box.style.top = r.bottom + 'px';
-    h.box.style.minWidth = r.width + 'px';
+    h.box.style.minWidth = placeBelow(h.box, input).width + 'px';
     if (!hintsOpen()) h.box.showPopover();
   };
   const takeHint = (option) => {
     const input = hints.owner;
     closeHints();
     if (!option || !input || input.value === option.value) return;
-    input.value = option.value;
-    input.dispatchEvent(new Event('input', {bubbles: true, composed: true}));
-    input.dispatchEvent(new Event('change', {bubbles: true}));
-    closeHints();  // the input event above offered the suggestions again
+    takeValue(input, option.value);
+    closeHints();  // the input event offered the suggestions again
   };
   const withList = (e) => {
     const i = e.composedPath()[0];
