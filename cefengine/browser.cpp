@@ -22,15 +22,20 @@ Browser::Browser(int id, std::shared_ptr<BrowserDelegate> delegate, const Browse
                  std::unique_ptr<Session> session, PngDecoder decoder)
     : id_(id), delegate_(std::move(delegate)), options_(Clamped(options)), helper_(options.helper),
       session_(std::move(session)), load_(*session_, frames_), screencast_(*session_, order_, options_.frameRate),
-      paint_(*session_, options_.frameRate, decoder,
+      pump_(*session_, options_.frameRate), paint_(*session_, options_.frameRate, decoder,
              [this](int w, int h, uint64_t arrivedUs) { screencast_.Decoded(w, h, arrivedUs); }),
-      input_(*session_), interceptor_(*session_, frames_), bridge_(*session_, helper_), dialogs_(*session_), guard_(*session_) {}
+      input_(*session_, [this] { pump_.Prompt(); }), interceptor_(*session_, frames_), bridge_(*session_, helper_), dialogs_(*session_), guard_(*session_) {}
 
-void Browser::Run(std::function<void(Browser&)> fn) {
+// A command may change the page: its frames are asked for at the full rate, at once
+// for a still page. Input wakes the pump only once the page has taken it, so that
+// the frame shows what the event changed.
+void Browser::Run(std::function<void(Browser&)> fn, bool wake) {
   if (!alive_) return;
-  session_->Post([this, fn = std::move(fn)] {
-    order_.Run([this, fn] {
-      if (alive_) fn(*this);
+  session_->Post([this, fn = std::move(fn), wake] {
+    order_.Run([this, fn, wake] {
+      if (!alive_) return;
+      if (wake) pump_.Wake();
+      fn(*this);
     });
   });
 }
@@ -58,19 +63,19 @@ void Browser::WasResized() {
 }
 
 void Browser::SendMouseClick(const MouseInput& e, int button, bool up, int clickCount) {
-  Run([=](Browser& b) { b.input_.MouseClick(e, button, up, clickCount); });
+  Run([=](Browser& b) { b.input_.MouseClick(e, button, up, clickCount); }, false);
 }
 
 void Browser::SendMouseMove(const MouseInput& e, bool leave) {
-  Run([=](Browser& b) { b.input_.MouseMove(e, leave); });
+  Run([=](Browser& b) { b.input_.MouseMove(e, leave); }, false);
 }
 
 void Browser::SendMouseWheel(const MouseInput& e, int dx, int dy) {
-  Run([=](Browser& b) { b.input_.MouseWheel(e, dx, dy); });
+  Run([=](Browser& b) { b.input_.MouseWheel(e, dx, dy); }, false);
 }
 
 void Browser::SendKey(const KeyInput& e) {
-  Run([=](Browser& b) { b.input_.Key(e); });
+  Run([=](Browser& b) { b.input_.Key(e); }, false);
 }
 
 void Browser::SendFocus(bool focus) {
@@ -107,6 +112,7 @@ void Browser::Close() {
   // Not behind the command order: commands still held there are dropped with the
   // browser, and a close held with them would be lost once the engine forgets it.
   session_->Post([this] {
+    pump_.Stop();
     screencast_.Stop();
     session_->SendToBrowser("Target.closeTarget", {{"targetId", targetId_}});
   });
@@ -171,6 +177,7 @@ void Browser::Reattached(const std::string& targetId, const std::string& session
 }
 
 void Browser::Begin(int w, int h) {
+  pump_.Start();
   order_.Run([this, w, h] {
     screencast_.SetViewSize(w, h);
     screencast_.Start();
@@ -179,17 +186,22 @@ void Browser::Begin(int w, int h) {
 
 void Browser::Resume() {
   paint_.DropHeldAck();  // the old screencast's frame
+  pump_.Start();
   screencast_.Resume();
   std::string url = frames_.LastAddress();
   if (!url.empty() && url != "about:blank") session_->Send("Page.navigate", {{"url", url}});
 }
 
 void Browser::ApplyViewSize(const Rect& rect) {
+  pump_.Wake();
   if (rect.width != screencast_.Width() || rect.height != screencast_.Height())
     screencast_.SetViewSize(rect.width, rect.height);
 }
 
+// Events come while the page loads or changes: its frames are asked for at the full
+// rate meanwhile.
 void Browser::HandleEvent(const std::string& method, const json& params) {
+  pump_.Wake();
   // In case the reload after a crash was not announced.
   if (method == "Page.frameNavigated") MainFrameNavigated(params);
   if (load_.HandleEvent(method, params) || dialogs_.HandleEvent(method, params) ||
@@ -223,6 +235,7 @@ void Browser::MainFrameNavigated(const json& params) {
 }
 
 void Browser::FrameArrived(json params) {
+  pump_.Wake();
   const json* meta = ObjectField(params, "metadata");
   uint64_t arrivedUs = meta ? screencast_.Arrived(IntField(*meta, "deviceWidth"), IntField(*meta, "deviceHeight"))
                             : screencast_.Arrived();
@@ -230,6 +243,7 @@ void Browser::FrameArrived(json params) {
 }
 
 void Browser::RequestPaused(const json& params) {
+  pump_.Wake();
   interceptor_.Paused(params, [this](std::shared_ptr<RequestInfo> info, std::function<void(bool)> done) {
     return alive_ && delegate_ ? delegate_->OnBeforeResourceLoad(std::move(info), std::move(done))
                                : int(kAnswerContinue);
@@ -259,6 +273,7 @@ void Browser::ResolvePopups() {
 
 void Browser::Terminated(int status) {
   if (!alive_.exchange(false)) return;
+  pump_.Stop();
   screencast_.Halt();
   session_->Notify([status](BrowserDelegate& d) { d.OnRenderProcessTerminated(status); }, false);
 }

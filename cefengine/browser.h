@@ -6,6 +6,7 @@
 // frames_      frame_tree       sequence      frame ids, addresses, names, contexts
 // load_        load_tracker     sequence      document requests, error pages, title
 // screencast_  screencast       sequence      starts, arrivals, the watch
+// pump_        frame_pump       sequence      the frames asked of Chromium
 // paint_       paint            paint / main  decoding / pacing; hand-off under a lock
 // input_       input            sequence      the cursor probe
 // interceptor_ interceptor      sequence      paused requests
@@ -22,6 +23,7 @@
 #include "console.h"
 #include "delegate.h"
 #include "dialogs.h"
+#include "frame_pump.h"
 #include "frame_tree.h"
 #include "input.h"
 #include "interceptor.h"
@@ -82,7 +84,10 @@ class Browser : public std::enable_shared_from_this<Browser> {
   void MainFrameNavigated(const json& params);
   void FrameArrived(json params);
   void RequestPaused(const json& params);
-  void BridgeRequest(const json& params) { bridge_.Request(params); }
+  void BridgeRequest(const json& params) {
+    pump_.Wake();
+    bridge_.Request(params);
+  }
   void WindowOpen(const json& params);
   void PopupTargetCreated(const std::string& targetId);
   void Terminated(int status);
@@ -97,7 +102,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
 
  private:
   // Runs fn on the sequence in call order, while the browser is valid.
-  void Run(std::function<void(Browser&)> fn);
+  void Run(std::function<void(Browser&)> fn, bool wake = true);
   void ApplyViewSize(const Rect& rect);
   void EvaluateScript(int64_t frameId, const std::string& code, const std::string& url, int startLine);
   void Navigate(int64_t frameId, const std::string& url);
@@ -123,6 +128,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   FrameTree frames_;
   LoadTracker load_;
   Screencast screencast_;
+  FramePump pump_;
   PaintPipeline paint_;
   Input input_;
   RequestInterceptor interceptor_;

@@ -40,6 +40,10 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std:
                                    // page's target, so its scripts, request hook and
                                    // console reach them too.
                                    "--disable-site-isolation-trials",
+                                   // Pages are drawn when the library asks, at the
+                                   // browser's frame rate (the headless shell).
+                                   "--enable-begin-frame-control",
+                                   "--run-all-compositor-stages-before-draw",
                                    "--remote-debugging-pipe",
                                    "--user-data-dir=" + userDataDir};
   if (RunningAsRoot()) args.push_back("--no-sandbox");

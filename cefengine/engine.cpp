@@ -363,7 +363,10 @@ bool Engine::AttachBrowser(Browser& b) {
   std::shared_ptr<DevToolsPipe> pipe = chromium_.pipe;
   if (!pipe) return false;
   json r;
-  if (!pipe->Call("Target.createTarget", {{"url", "about:blank"}}, "", &r, kCallTimeoutMs)) return false;
+  // Its frames are drawn when the browser's pump asks (a Chromium that cannot ignores it).
+  if (!pipe->Call("Target.createTarget", {{"url", "about:blank"}, {"enableBeginFrameControl", true}}, "", &r,
+                  kCallTimeoutMs))
+    return false;
   std::string targetId = StringField(r, "targetId");
   if (!pipe->Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, "", &r,
                   kCallTimeoutMs)) {

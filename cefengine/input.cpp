@@ -2,22 +2,27 @@
 
 namespace cefeng {
 
+void Input::Dispatch(const char* method, json params) {
+  if (!handled_) return session_.Send(method, std::move(params));
+  session_.Send(method, std::move(params), [this](const json&, const std::string&) { handled_(); });
+}
+
 void Input::MouseClick(const MouseInput& e, int button, bool up, int clickCount) {
-  session_.Send("Input.dispatchMouseEvent", MouseClickParams(e, button, up, clickCount));
+  Dispatch("Input.dispatchMouseEvent", MouseClickParams(e, button, up, clickCount));
 }
 
 void Input::MouseMove(const MouseInput& e, bool leave) {
-  session_.Send("Input.dispatchMouseEvent", MouseMoveParams(e, leave));
+  Dispatch("Input.dispatchMouseEvent", MouseMoveParams(e, leave));
   if (!leave) ProbeCursor(e.x, e.y);
 }
 
 void Input::MouseWheel(const MouseInput& e, int dx, int dy) {
-  session_.Send("Input.dispatchMouseEvent", MouseWheelParams(e, dx, dy));
+  Dispatch("Input.dispatchMouseEvent", MouseWheelParams(e, dx, dy));
 }
 
 void Input::Key(const KeyInput& e) {
   json p;
-  if (KeyEventParams(e, p)) session_.Send("Input.dispatchKeyEvent", std::move(p));
+  if (KeyEventParams(e, p)) Dispatch("Input.dispatchKeyEvent", std::move(p));
 }
 
 void Input::Focus(bool focus) { session_.Send("Emulation.setFocusEmulationEnabled", {{"enabled", focus}}); }

@@ -9,7 +9,9 @@ namespace cefeng {
 
 class Input {
  public:
-  explicit Input(Session& session) : session_(session) {}
+  // `handled` runs when the page has taken an input event (its answer came), so that
+  // a frame asked for then shows what the event changed.
+  explicit Input(Session& session, Task handled = nullptr) : session_(session), handled_(std::move(handled)) {}
 
   void MouseClick(const MouseInput& e, int button, bool up, int clickCount);
   void MouseMove(const MouseInput& e, bool leave);
@@ -20,8 +22,10 @@ class Input {
  private:
   void ProbeCursor(int x, int y);
   void CursorProbed(const json& result, const std::string& error);
+  void Dispatch(const char* method, json params);
 
   Session& session_;
+  Task handled_;
   bool probing_ = false;
   bool probeWaits_ = false;
   int probeX_ = 0, probeY_ = 0;  // the newest position

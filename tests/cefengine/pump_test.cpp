@@ -1,0 +1,96 @@
+// The frame pump against a scripted session: the rate of its asks while the page
+// changes and while it stands still, one ask at a time, and Chromium's refusal.
+#include <gtest/gtest.h>
+
+#include "frame_pump.h"
+#include "scripted_session.h"
+
+using namespace cefeng;
+using cefeng::testing::ScriptedSession;
+using cefeng::testing::SentCommand;
+
+namespace {
+
+constexpr char kBeginFrame[] = "HeadlessExperimental.beginFrame";
+constexpr uint64_t kMs = 1000;
+
+// Moves the time on by `ms`, answering each ask as it comes (with `damage`); ends
+// right after an ask when `ms` is 0.
+size_t RunFor(ScriptedSession& s, uint64_t ms, bool damage) {
+  const size_t before = s.Count(kBeginFrame);
+  for (uint64_t t = 0; ms == 0 ? s.Count(kBeginFrame) == before : t < ms; ++t) {
+    s.Advance(kMs);
+    SentCommand& last = s.sent.back();
+    if (last.method == kBeginFrame && last.reply) {
+      last.reply({{"hasDamage", damage}}, {});
+      last.reply = nullptr;  // answered once
+    }
+  }
+  return s.Count(kBeginFrame) - before;
+}
+
+}  // namespace
+
+TEST(CefEngineFramePump, AsksAtTheRateWhileThePageChangesAndSlowlyOnceItStandsStill) {
+  ScriptedSession s;
+  FramePump pump(s, 30);
+  pump.Start();
+  s.Advance(0);
+  ASSERT_EQ(s.Count(kBeginFrame), 1u);
+  EXPECT_NEAR(s.Last(kBeginFrame)->params.value("interval", 0.0), 33.3, 0.1);
+  s.Reply(kBeginFrame, {{"hasDamage", true}});
+
+  EXPECT_NEAR(double(RunFor(s, 2000, true)), 60, 2);  // a changing page: 30 a second
+  RunFor(s, 1000, false);                             // the second after the last change
+  EXPECT_NEAR(double(RunFor(s, 2000, false)), 10, 1);  // still: 5 a second
+  RunFor(s, 0, false);
+
+  const size_t still = s.Count(kBeginFrame);
+  s.Advance(50 * kMs);  // between two asks of a still page
+  pump.Wake();          // a command: an ask at once, then the full rate again
+  s.Advance(0);
+  EXPECT_EQ(s.Count(kBeginFrame), still + 1);
+  s.Reply(kBeginFrame, {{"hasDamage", false}});
+  EXPECT_NEAR(double(RunFor(s, 500, false)), 15, 1);
+}
+
+TEST(CefEngineFramePump, OneAskAtATimeAPromptOutOfTheBeatAndARefusalStopsIt) {
+  ScriptedSession s;
+  FramePump pump(s, 30);
+  pump.Start();
+  s.Advance(0);
+  // Unanswered (a renderer busy in a script): the next ask waits for the answer...
+  s.Advance(500 * kMs);
+  EXPECT_EQ(s.Count(kBeginFrame), 1u);
+  s.Reply(kBeginFrame, {{"hasDamage", true}});
+  EXPECT_EQ(s.Count(kBeginFrame), 2u);  // ...and goes with it
+  // ...or for a second at most.
+  s.Advance(1100 * kMs);
+  EXPECT_EQ(s.Count(kBeginFrame), 3u);
+  s.Reply(kBeginFrame, {{"hasDamage", false}});
+
+  // Input taken: an ask at once, but not sooner than half a beat after the last.
+  RunFor(s, 2000, false);
+  RunFor(s, 0, false);
+  const size_t asked = s.Count(kBeginFrame);
+  s.Advance(50 * kMs);  // between two asks of a still page
+  pump.Prompt();
+  s.Advance(0);
+  EXPECT_EQ(s.Count(kBeginFrame), asked + 1);
+  s.Reply(kBeginFrame, {{"hasDamage", true}});
+  pump.Prompt();
+  s.Advance(0);
+  EXPECT_EQ(s.Count(kBeginFrame), asked + 1);
+  s.Advance(17 * kMs);
+  EXPECT_EQ(s.Count(kBeginFrame), asked + 2);
+
+  // A Chromium that draws by itself: no more asks, also after a new start.
+  s.Reply(kBeginFrame, json(), "'HeadlessExperimental.beginFrame' wasn't found");
+  EXPECT_TRUE(pump.Refused());
+  const size_t last = s.Count(kBeginFrame);
+  pump.Start();
+  pump.Wake();
+  s.Advance(3000 * kMs);
+  EXPECT_EQ(s.Count(kBeginFrame), last);
+  EXPECT_FALSE(pump.Running());
+}
