@@ -5,7 +5,8 @@
 //    of this program over real sockets that reads every DRAW frame, against a plain
 //    DevTools screencast client of the same Chromium (frames per second of an
 //    animated page, CPU per delivered frame of all processes, click to the first
-//    frame showing it, start to the first picture of a still page, memory).
+//    frame showing it, start to the first picture of a still page, memory and CPU
+//    with that page).
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,7 @@ BENCHMARK(BM_PublishMemcpy)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 constexpr int kFrameRate = 30;       // the host's frame rate (the engine's default)
 constexpr int kProbeX = 50, kProbeY = 50;
 constexpr int kClicks = 12;
+constexpr double kStillCpuS = 5;  // the still page's CPU is read over this long
 constexpr int kRssAfterS = 30;
 constexpr int kStartWidth = 1024, kStartHeight = 768;  // the first-picture runs
 constexpr int kStartRounds = 2;
@@ -421,6 +423,7 @@ struct TFigures {
   int directClicks = 0, hostClicks = 0;
   std::vector<double> hostFirstMs, directFirstMs;
   std::vector<long> hostPssKb, directPssKb;
+  std::vector<double> hostStillCpu, directStillCpu;  // ms of CPU per second with the still page
 };
 
 // Frames per second over `seconds`, counted by `frames`.
@@ -476,6 +479,14 @@ bool DirectRate(pv7bench::TDirectClient& direct, const std::string& animated, co
   return direct.SetEveryNthFrame(1) && ShowDirect(direct, click, 0x000000);
 }
 
+// The CPU that a process and its children spend per second on a page that stands
+// still, once what followed the start has settled.
+double StillCpu(int pid) {
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const TCpuWindow w = MeasureCpu([&] { return TreeCpuMs(pid); }, [] { return 0; }, kStillCpuS);
+  return w.seconds > 0 ? double(w.ms) / w.seconds : 0;
+}
+
 // From the host's start, through WindowSize and LoadWEBURL of the still page, to the
 // first frame of that size showing it; then the PSS of the host and its engine
 // processes once the page has stood for 2 s.
@@ -494,6 +505,7 @@ bool HostFirstPicture(const std::string& workDir, const std::string& still, TFig
   f.hostFirstMs.push_back(double(seen - t0) / 1000.0);
   std::this_thread::sleep_for(std::chrono::seconds(2));
   f.hostPssKb.push_back(TreePssKb(parent.Pid()));
+  f.hostStillCpu.push_back(StillCpu(parent.Pid()));
   return true;
 }
 
@@ -513,6 +525,7 @@ bool DirectFirstPicture(const std::string& still, TFigures& f) {
   f.directFirstMs.push_back(double(seen - t0) / 1000.0);
   std::this_thread::sleep_for(std::chrono::seconds(2));
   f.directPssKb.push_back(TreePssKb(direct.Pid()));
+  f.directStillCpu.push_back(StillCpu(direct.Pid()));
   return true;
 }
 
@@ -552,6 +565,8 @@ void PrintFigures(const TFigures& f, int frames, std::vector<double> gaps) {
               List(f.hostFirstMs, 1).c_str(), List(f.directFirstMs, 1).c_str());
   std::printf("pss with one still page: host and engine %s MB, direct %s MB\n",
               List(f.hostPssKb, 1.0 / 1024).c_str(), List(f.directPssKb, 1.0 / 1024).c_str());
+  std::printf("cpu with one still page: host and engine %s ms/s, direct %s ms/s\n",
+              List(f.hostStillCpu, 1).c_str(), List(f.directStillCpu, 1).c_str());
   std::printf("ratio fps host/direct=%.3f\n", cap > 0 ? f.hostFps / cap : 0);
   std::printf("ratio clicklatency host/direct=%.3f\n", f.directClickMs > 0 ? f.hostClickMs / f.directClickMs : 0);
   std::printf("ratio cpu-per-frame all/direct=%.3f\n",
