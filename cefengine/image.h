@@ -21,10 +21,22 @@ constexpr int kMaxFrameSide = 16384;
 
 enum class PngDecoder { Spng, Deflate };
 
+// The previous frame a decoding compares the new one with, and what it found.
+struct FrameDiff {
+  const uint8_t* prev = nullptr;  // BGRA, prevWidth x prevHeight; null when there is none
+  int prevWidth = 0, prevHeight = 0;
+  // Set by a successful decoding: DiffFrames of the two frames when their sizes
+  // match, else the whole new frame.
+  std::vector<Rect> changed;
+};
+
 // Decodes a PNG into BGRA. `out` is resized to width * height * 4. False (and out
-// untouched in size meaning) when the data is not a PNG this decoder accepts.
+// untouched in size meaning) when the data is not a PNG this decoder accepts. With
+// `diff`, the frame is also compared with diff->prev (which must not be `out`'s
+// memory), row by row as it is decoded.
 bool DecodePngBgra(const uint8_t* data, size_t size, std::vector<uint8_t>& out, int& width,
-                   int& height, PngDecoder decoder = PngDecoder::Deflate);
+                   int& height, PngDecoder decoder = PngDecoder::Deflate,
+                   FrameDiff* diff = nullptr);
 
 // Rectangles (horizontal bands) covering every pixel that differs between two frames of
 // the same size; empty when nothing changed.

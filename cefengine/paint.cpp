@@ -12,17 +12,16 @@ Pixels FrameDecoder::FreeBuffer() {
 
 bool FrameDecoder::Decode(const std::string& base64Png, Frame& out) {
   if (!Base64Decode(base64Png, png_)) return false;
-  Pixels buf = FreeBuffer();
+  Pixels buf = FreeBuffer();  // never prev_'s, which prev_ itself still holds
   int w = 0, h = 0;
-  if (!DecodePngBgra(png_.data(), png_.size(), *buf, w, h, decoder_)) return false;
+  // The frame is compared with the previous one row by row as it is decoded.
+  FrameDiff diff{prev_ ? prev_->data() : nullptr, prevW_, prevH_, {}};
+  if (!DecodePngBgra(png_.data(), png_.size(), *buf, w, h, decoder_, &diff)) return false;
   if (std::find(buffers_.begin(), buffers_.end(), buf) == buffers_.end() && buffers_.size() < kBuffers)
     buffers_.push_back(buf);
   out.width = w;
   out.height = h;
-  if (prev_ && prevW_ == w && prevH_ == h)
-    out.changed = DiffFrames(prev_->data(), buf->data(), w, h);
-  else
-    out.changed = {{0, 0, w, h}};
+  out.changed = std::move(diff.changed);
   if (out.changed.empty()) return true;  // nothing to deliver
   prev_ = buf;
   prevW_ = w;

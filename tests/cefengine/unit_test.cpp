@@ -81,7 +81,7 @@ TEST(CefEngineImage, EveryFilterAndWidthDecodesExactly) {
                          SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH};
   for (int filter : filters)
     for (bool alpha : {true, false})
-      for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 16, 17, 21, 64, 101}) {
+      for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 15, 16, 17, 21, 33, 64, 101}) {
         const int h = 5;
         std::mt19937 rng(unsigned(w * 31 + filter));
         std::vector<uint8_t> rgba(size_t(w) * h * 4);
@@ -97,6 +97,33 @@ TEST(CefEngineImage, EveryFilterAndWidthDecodesExactly) {
               << "filter mask " << filter << (alpha ? " RGBA" : " RGB") << " width " << w << " pixel " << i / 4;
         }
       }
+}
+
+// A frame decoded against the previous one: the same pixels as a plain decoding and
+// the bands DiffFrames finds; the whole frame without a previous one of its size.
+TEST(CefEngineImage, DecodingAgainstThePreviousFrameFindsTheChangedBands) {
+  const int w = 45, h = 12;
+  std::vector<uint8_t> a = Noise(w, h, 4), b = a;
+  for (auto [x, y] : {std::pair{0, 2}, {44, 3}, {10, 7}}) b[(y * w + x) * 4 + 1] ^= 1;
+  for (bool alpha : {false, true})
+    for (PngDecoder d : {PngDecoder::Deflate, PngDecoder::Spng}) {
+      std::vector<uint8_t> prev, plain, out;
+      int pw = 0, ph = 0, ow = 0, oh = 0;
+      std::vector<uint8_t> pngA = EncodePng(a, w, h, alpha), pngB = EncodePng(b, w, h, alpha);
+      ASSERT_TRUE(DecodePngBgra(pngA.data(), pngA.size(), prev, pw, ph, d));
+      ASSERT_TRUE(DecodePngBgra(pngB.data(), pngB.size(), plain, ow, oh, d));
+      FrameDiff diff{prev.data(), w, h, {}};
+      ASSERT_TRUE(DecodePngBgra(pngB.data(), pngB.size(), out, ow, oh, d, &diff));
+      EXPECT_EQ(out, plain);
+      EXPECT_EQ(diff.changed, (std::vector<Rect>{{0, 2, 45, 2}, {10, 7, 1, 1}}));
+      diff = {prev.data(), w, h, {}};
+      ASSERT_TRUE(DecodePngBgra(pngA.data(), pngA.size(), out, ow, oh, d, &diff));
+      EXPECT_TRUE(diff.changed.empty());
+      for (FrameDiff other : {FrameDiff{prev.data(), w - 1, h, {}}, FrameDiff{}}) {
+        ASSERT_TRUE(DecodePngBgra(pngB.data(), pngB.size(), out, ow, oh, d, &other));
+        EXPECT_EQ(other.changed, (std::vector<Rect>{{0, 0, w, h}}));
+      }
+    }
 }
 
 TEST(CefEngineImage, DamagedPngIsRejectedNotCrashed) {
