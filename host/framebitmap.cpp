@@ -90,15 +90,18 @@ uint32_t Load32(const uint8_t* p) {
 // the rest of the span to the narrower steps after it. Each returns the number of
 // pixels it converted.
 
+// The bytes of sixteen BGRA pixels that make their BGR, for a byte permutation
+// across a whole register.
+alignas(64) const uint8_t kBgrOrder[64] = {
+    0,  1,  2,  4,  5,  6,  8,  9,  10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26, 28,
+    29, 30, 32, 33, 34, 36, 37, 38, 40, 41, 42, 44, 45, 46, 48, 49, 50, 52, 53, 54, 56, 57,
+    58, 60, 61, 62, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
+
 // Sixteen pixels per byte permutation across the whole register: 48 bytes meant,
 // 16 past them (six more pixels must follow).
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t ConvertAvx512(
     const uint8_t* src, uint8_t* dst, int32_t width) {
-  alignas(64) static const uint8_t kOrder[64] = {
-      0,  1,  2,  4,  5,  6,  8,  9,  10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26, 28,
-      29, 30, 32, 33, 34, 36, 37, 38, 40, 41, 42, 44, 45, 46, 48, 49, 50, 52, 53, 54, 56, 57,
-      58, 60, 61, 62, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
-  const __m512i order = _mm512_load_si512(kOrder);
+  const __m512i order = _mm512_load_si512(kBgrOrder);
   int32_t i = 0;
   for (; i + 22 <= width; i += 16, src += 64, dst += 48) {
     const __m512i px = _mm512_loadu_si512(src);
@@ -131,6 +134,22 @@ __attribute__((target("ssse3"))) int32_t ConvertSsse3(const uint8_t* src, uint8_
   for (; i + 6 <= width; i += 4, src += 16, dst += 12) {
     const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(px, order));
+  }
+  return i;
+}
+
+// A paint's span into the bitmap and into the BMP file at once, sixteen pixels a
+// step: each load goes on to the bitmap with a store past the cache (its 64-byte
+// blocks must be aligned: the caller does the span up to the first such block) and,
+// permuted, to the file as in ConvertAvx512 (so six more pixels must follow).
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t StoreAvx512(
+    const uint8_t* src, uint8_t* pixels, uint8_t* bgr, int32_t width) {
+  const __m512i order = _mm512_load_si512(kBgrOrder);
+  int32_t i = 0;
+  for (; i + 22 <= width; i += 16, src += 64, pixels += 64, bgr += 48) {
+    const __m512i px = _mm512_loadu_si512(src);
+    _mm512_stream_si512(reinterpret_cast<__m512i*>(pixels), px);
+    _mm512_storeu_si512(bgr, _mm512_maskz_permutexvar_epi8(~__mmask64(0), order, px));
   }
   return i;
 }
@@ -183,6 +202,26 @@ void ConvertRow(const uint8_t* src, uint8_t* dst, int32_t width) {
     dst[1] = src[1];
     dst[2] = src[2];
   }
+}
+
+// One span of a paint into the bitmap (`pixels`) and the BMP file (`bgr`), read once.
+// The bitmap is not read again soon (only for a whole encoding or a popup), so its
+// lines bypass the cache where the processor can; the file's stay, for the socket
+// reads it next.
+void StoreRow(const uint8_t* src, uint8_t* pixels, uint8_t* bgr, int32_t width) {
+  int32_t done = 0;
+#if defined(__x86_64__)
+  if (kCpuSteps.avx512) {
+    // The pixels up to the bitmap's first 64-byte boundary (its rows are 4-aligned).
+    done = std::min<int32_t>(width, int32_t((-reinterpret_cast<uintptr_t>(pixels) & 63) / 4));
+    std::memcpy(pixels, src, size_t(done) * 4);
+    ConvertRow(src, bgr, done);
+    done += StoreAvx512(src + size_t(done) * 4, pixels + size_t(done) * 4, bgr + size_t(done) * 3,
+                        width - done);
+  }
+#endif
+  std::memcpy(pixels + size_t(done) * 4, src + size_t(done) * 4, size_t(width - done) * 4);
+  ConvertRow(src + size_t(done) * 4, bgr + size_t(done) * 3, width - done);
 }
 
 }  // namespace
@@ -272,10 +311,12 @@ void TBmpFrameEncoder::Store(TFrameBitmap& bitmap, const uint8_t* buffer, int32_
     for (int32_t row = r.y; row < r.y + r.height; ++row) {
       const uint8_t* src = buffer + (size_t(row) * size_t(bufWidth) + size_t(r.x)) * 4;
       uint8_t* dst = bitmap.Pixels() + (size_t(row) * size_t(w) + size_t(r.x)) * 4;
-      std::memcpy(dst, src, size_t(r.width) * 4);
-      ConvertRow(dst, out + 54 + size_t(h - 1 - row) * rowSize + size_t(r.x) * 3, r.width);
+      StoreRow(src, dst, out + 54 + size_t(h - 1 - row) * rowSize + size_t(r.x) * 3, r.width);
     }
   }
+#if defined(__x86_64__)
+  _mm_sfence();  // the streamed stores are visible before the lock is released
+#endif
 }
 
 TMemoryStream& TBmpFrameEncoder::Encode(const TFrameBitmap& bitmap) {

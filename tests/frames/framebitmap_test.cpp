@@ -191,6 +191,8 @@ TEST(BmpFrameEncoder, ChangedAreasGiveTheSameFileAsAWholeEncoding) {
 // A paint stored through the encoder: copied as CopyDirtyRects copies it, and the file
 // the same as a whole encoding, whether its rows were converted at once (a current
 // file) or marked (the first paint, a resize), from a buffer of another width too.
+// Spans of every offset and width: the vector steps, which store past the cache from
+// the bitmap's first aligned block on, must neither miss nor overrun a pixel.
 TEST(BmpFrameEncoder, StoredPaintsGiveTheSameBitmapAndFileAsCopiesAndAWholeEncoding) {
   TFrameBitmap b, copied;
   b.SetSize(70, 5);
@@ -207,6 +209,8 @@ TEST(BmpFrameEncoder, StoredPaintsGiveTheSameBitmapAndFileAsCopiesAndAWholeEncod
   };
   store(70, 5, {{0, 0, 70, 5}});  // not encoded yet: marked
   for (int x = 0; x < 70; x += 9) store(70, 5, {{x, 1, 13, 3}, {0, 4, x + 1, 1}});
+  for (int x = 0; x < 70; x += 5)
+    for (int w = 1; x + w <= 70; w += 6) store(70, 5, {{x, x % 4, w, 1}});
   store(90, 8, {{-5, -5, 200, 200}});  // clipped to both
   store(30, 2, {{20, 0, 40, 5}});
   b.SetSize(4, 4);  // resized back: encoded whole again
