@@ -74,7 +74,8 @@ void Screencast::RestartNow(int nth) {
 // A screencast started while a navigation was on its way sends nothing for the new
 // document; started again after the commit, its first frame shows that document.
 // Chromium can miss that start too while the document is being drawn, so it is tried
-// again after a short wait, twice, before the watch's own waits.
+// again after short waits, each longer than the one before (a start's frame comes
+// with the next frame drawn, a beat later), three times, before the watch's own.
 void Screencast::DocumentCommitted() {
   if (!running_) return;
   commitUs_ = session_.NowUs();
@@ -167,7 +168,7 @@ void Screencast::RestartIfSizeStuck(int frameW, int frameH) {
 }
 
 uint64_t Screencast::FramelessWait() const {
-  if (quickRetries_ > 0) return kQuickWaitUs;
+  if (quickRetries_ > 0) return kQuickWaitUs * uint64_t(kQuickRetries + 1 - quickRetries_);
   return std::min(kFirstWaitUs << std::min(framelessStarts_, 3), kLongestWaitUs);
 }
 

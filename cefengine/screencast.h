@@ -15,8 +15,9 @@ class Screencast {
   static constexpr uint64_t kFirstWaitUs = 1000000;   // for a start's first frame
   static constexpr uint64_t kLongestWaitUs = 8000000;  // after starts in a row without one
   static constexpr int kFramesBeforeSizeRestart = 3;
-  static constexpr uint64_t kQuickWaitUs = 150000;  // for a start after a commit
-  static constexpr int kQuickRetries = 2;
+  // For a start after a commit: 50 ms, then 100 and 150 for the retries.
+  static constexpr uint64_t kQuickWaitUs = 50000;
+  static constexpr int kQuickRetries = 3;
   static constexpr uint64_t kCommitWaitUs = 300000;  // for a frame after the commit's first
   static constexpr int kChromiumRate = 60;  // Chromium's own frames per second
   static constexpr int kPaceWindow = 8;     // the last gaps between frames that set the pace

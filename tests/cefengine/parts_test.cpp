@@ -150,7 +150,7 @@ TEST(CefEngineScreencast, AFrameStillDecodingDuringANavigationDoesNotRestartIt) 
 }
 
 // Around a commit: a start without a frame yet is started again at once (and after
-// 150 ms, twice); and once more 300 ms after the commit unless frames have followed
+// 50, 100 and 150 ms); and once more 300 ms after the commit unless frames have followed
 // the page's paints, since a start's first frame may show the document that went.
 TEST(CefEngineScreencast, ACommitIsFollowedByFramesOfTheNewDocument) {
   Cast c;
