@@ -65,11 +65,12 @@ void FramePump::Ask(uint64_t nowUs) {
 void FramePump::Answered(const json& result, const std::string& error, uint64_t gen) {
   if (gen != gen_) return;
   asking_ = false;
-  if (BeginFrameRefused(error)) {
+  if (!answered_ && BeginFrameRefused(error)) {
     refused_ = true;
     running_ = false;
     return;
   }
+  answered_ = answered_ || error.empty();
   const uint64_t nowUs = session_.NowUs();
   if (error.empty() && BoolField(result, "hasDamage")) busyUntilUs_ = nowUs + kBusyForUs;
   if (askWaits_ && running_) Ask(nowUs);
@@ -89,7 +90,7 @@ void FramePump::ArmAt(uint64_t dueUs) {
 // Chromium without begin-frame control does not know the command, or refuses it for
 // a page that it draws by itself.
 bool BeginFrameRefused(const std::string& error) {
-  for (const char* sign : {"wasn't found", "not found", "only supported", "not supported", "BeginFrameControl"})
+  for (const char* sign : {"wasn't found", "only supported", "not supported", "BeginFrameControl"})
     if (error.find(sign) != std::string::npos) return true;
   return false;
 }

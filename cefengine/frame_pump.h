@@ -5,7 +5,8 @@
 // given input, a command or an event) the pump asks at the frame rate; once it has
 // been still for a second, a few times a second, which a still page hardly notices.
 // A Chromium without begin-frame control refuses the first ask: the pump then stops
-// for good and Chromium renders on its own. Sequence only.
+// for good and Chromium renders on its own (an error after an ask that succeeded,
+// such as a crashed renderer's, is not a refusal). Sequence only.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -46,6 +47,7 @@ class FramePump {
   const double intervalMs_;
   bool running_ = false;
   bool refused_ = false;
+  bool answered_ = false;     // an ask was answered without an error: Chromium has the control
   uint64_t gen_ = 0;          // bumped by every start: answers of an earlier one are stale
   bool asking_ = false;       // an ask of this start waits for its answer
   bool askWaits_ = false;     // an ask fell due meanwhile: it goes with the answer
