@@ -24,7 +24,8 @@ std::string InitialPage(DevToolsPipe& pipe, int timeoutMs) {
 
 }  // namespace
 
-std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std::string& locale) {
+std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std::string& locale,
+                                      bool beginFrameControl) {
   std::vector<std::string> args = {"--headless",
                                    "--disable-gpu",
                                    "--no-first-run",
@@ -40,13 +41,14 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std:
                                    // page's target, so its scripts, request hook and
                                    // console reach them too.
                                    "--disable-site-isolation-trials",
-                                   // Pages are drawn when the library asks, at the
-                                   // browser's frame rate (the headless shell).
-                                   "--enable-begin-frame-control",
-                                   "--run-all-compositor-stages-before-draw",
                                    "--remote-debugging-pipe",
                                    "--user-data-dir=" + userDataDir};
   if (RunningAsRoot()) args.push_back("--no-sandbox");
+  // Pages are drawn when the library asks, at the browser's frame rate.
+  if (beginFrameControl) {
+    args.push_back("--enable-begin-frame-control");
+    args.push_back("--run-all-compositor-stages-before-draw");
+  }
   for (std::string& flag : IdentityFlags(locale, ProcessEnv)) args.push_back(std::move(flag));
   return args;
 }
@@ -58,6 +60,11 @@ std::vector<std::string> ChromiumArgs(const std::string& userDataDir, const std:
 std::vector<std::string> FolderEnvironment(const std::string& userDataDir) {
   return {"XDG_CONFIG_HOME=" + userDataDir + "/xdg-config", "XDG_CACHE_HOME=" + userDataDir + "/xdg-cache",
           "XDG_DATA_HOME=" + userDataDir + "/xdg-data"};
+}
+
+bool IsHeadlessShell(const std::string& executable) {
+  const std::string name = executable.substr(executable.find_last_of('/') + 1);
+  return name.find("headless-shell") != std::string::npos || name.find("headless_shell") != std::string::npos;
 }
 
 // The headless shell is the same Chromium built for programs: it starts faster and

@@ -14,9 +14,12 @@ namespace cefeng {
 
 // Chromium's command line flags for a run with that user data folder and the
 // engine's `locale` setting (the cache folder, the options' extra flags and the
-// start page come on top).
+// start page come on top); with `beginFrameControl`, pages are drawn only when asked.
 std::vector<std::string> ChromiumArgs(const std::string& userDataDir,
-                                      const std::string& locale = std::string());
+                                      const std::string& locale = std::string(),
+                                      bool beginFrameControl = false);
+// Whether the executable is a headless shell, the build that offers begin-frame control.
+bool IsHeadlessShell(const std::string& executable);
 // The environment variables that keep Chromium's own configuration and cache
 // folders inside the user data folder.
 std::vector<std::string> FolderEnvironment(const std::string& userDataDir);

@@ -113,7 +113,8 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
     }
   }
   if (!UsableFolders(options, error)) return false;
-  args_ = ChromiumArgs(userDataDir_, options.locale);
+  // Only the headless shell draws when asked; another Chromium draws by itself.
+  args_ = ChromiumArgs(userDataDir_, options.locale, IsHeadlessShell(exe_));
   if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
   for (const std::string& a : options.extraArgs) args_.push_back(a);
   args_.push_back("about:blank");
@@ -363,10 +364,10 @@ bool Engine::AttachBrowser(Browser& b) {
   std::shared_ptr<DevToolsPipe> pipe = chromium_.pipe;
   if (!pipe) return false;
   json r;
-  // Its frames are drawn when the browser's pump asks (a Chromium that cannot ignores it).
-  if (!pipe->Call("Target.createTarget", {{"url", "about:blank"}, {"enableBeginFrameControl", true}}, "", &r,
-                  kCallTimeoutMs))
-    return false;
+  json target = {{"url", "about:blank"}};
+  // The headless shell draws the page's frames when the browser's pump asks.
+  if (IsHeadlessShell(exe_)) target["enableBeginFrameControl"] = true;
+  if (!pipe->Call("Target.createTarget", std::move(target), "", &r, kCallTimeoutMs)) return false;
   std::string targetId = StringField(r, "targetId");
   if (!pipe->Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, "", &r,
                   kCallTimeoutMs)) {

@@ -2,6 +2,9 @@
 // changes and while it stands still, one ask at a time, and Chromium's refusal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "chromium.h"
 #include "frame_pump.h"
 #include "scripted_session.h"
 
@@ -103,4 +106,19 @@ TEST(CefEngineFramePump, OneAskAtATimeAPromptOutOfTheBeatAndARefusalStopsIt) {
   own.Advance(3000 * kMs);
   EXPECT_EQ(own.Count(kBeginFrame), 1u);
   EXPECT_FALSE(refused.Running());
+}
+
+// Only the headless shell is started with begin-frame control: another Chromium
+// (and the benchmarks' plain client) draws by itself.
+TEST(CefEngineFramePump, OnlyTheHeadlessShellIsStartedUnderTheControl) {
+  EXPECT_TRUE(IsHeadlessShell(kHeadlessShell));
+  EXPECT_TRUE(IsHeadlessShell("/opt/chrome/chrome-headless-shell"));
+  EXPECT_FALSE(IsHeadlessShell(kChromium));
+  EXPECT_FALSE(IsHeadlessShell("/opt/headless-shell/chrome"));
+  auto has = [](const std::vector<std::string>& args) {
+    return std::count(args.begin(), args.end(), "--enable-begin-frame-control") == 1 &&
+           std::count(args.begin(), args.end(), "--run-all-compositor-stages-before-draw") == 1;
+  };
+  EXPECT_TRUE(has(ChromiumArgs("/tmp/u", "", true)));
+  EXPECT_FALSE(has(ChromiumArgs("/tmp/u")));
 }
