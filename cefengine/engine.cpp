@@ -113,8 +113,11 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
     }
   }
   if (!UsableFolders(options, error)) return false;
-  // Only the headless shell draws when asked; another Chromium draws by itself.
-  args_ = ChromiumArgs(userDataDir_, options.locale, IsHeadlessShell(exe_));
+  // Drawing only when asked is for the headless shell, and only on request
+  // (PV7_BEGIN_FRAMES=1): Chromium can keep a frame asked for around a page's
+  // change of document pending for about 11 s, and no frame comes meanwhile.
+  beginFrames_ = IsHeadlessShell(exe_) && GetEnv("PV7_BEGIN_FRAMES") == "1";
+  args_ = ChromiumArgs(userDataDir_, options.locale, beginFrames_);
   if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
   for (const std::string& a : options.extraArgs) args_.push_back(a);
   args_.push_back("about:blank");
@@ -365,8 +368,8 @@ bool Engine::AttachBrowser(Browser& b) {
   if (!pipe) return false;
   json r;
   json target = {{"url", "about:blank"}};
-  // The headless shell draws the page's frames when the browser's pump asks.
-  if (IsHeadlessShell(exe_)) target["enableBeginFrameControl"] = true;
+  // Its frames are drawn when the browser's pump asks.
+  if (beginFrames_) target["enableBeginFrameControl"] = true;
   if (!pipe->Call("Target.createTarget", std::move(target), "", &r, kCallTimeoutMs)) return false;
   std::string targetId = StringField(r, "targetId");
   if (!pipe->Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, "", &r,

@@ -105,6 +105,7 @@ class Engine {
 
   // Written by Start before any other thread exists.
   std::string exe_;
+  bool beginFrames_ = false;  // Chromium draws only when asked (set at start)
   std::vector<std::string> args_;
   int startTimeoutMs_ = 20000;
   std::string userDataDir_;
