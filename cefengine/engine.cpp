@@ -113,10 +113,9 @@ bool Engine::Start(const EngineOptions& options, std::string& error) {
     }
   }
   if (!UsableFolders(options, error)) return false;
-  // Drawing only when asked is for the headless shell, and only on request
-  // (PV7_BEGIN_FRAMES=1): Chromium can keep a frame asked for around a page's
-  // change of document pending for about 11 s, and no frame comes meanwhile.
-  beginFrames_ = IsHeadlessShell(exe_) && GetEnv("PV7_BEGIN_FRAMES") == "1";
+  // The headless shell draws only when the pump asks, unless PV7_BEGIN_FRAMES=0
+  // lets it draw at its own 60 a second.
+  beginFrames_ = IsHeadlessShell(exe_) && GetEnv("PV7_BEGIN_FRAMES") != "0";
   args_ = ChromiumArgs(userDataDir_, options.locale, beginFrames_);
   if (!options.cacheDir.empty()) args_.push_back("--disk-cache-dir=" + Absolute(options.cacheDir));
   for (const std::string& a : options.extraArgs) args_.push_back(a);

@@ -72,6 +72,13 @@ void FramePump::Answered(const json& result, const std::string& error, uint64_t 
   }
   answered_ = answered_ || error.empty();
   const uint64_t nowUs = session_.NowUs();
+  // The ask still out (a page busy in a script) holds Chromium's drawing: it keeps
+  // its place, and the next try waits another answer-wait instead of every beat.
+  if (BeginFramePending(error)) {
+    asking_ = true;
+    askedUs_ = nowUs;
+    return;
+  }
   if (error.empty() && BoolField(result, "hasDamage")) busyUntilUs_ = nowUs + kBusyForUs;
   if (askWaits_ && running_) Ask(nowUs);
 }
@@ -94,5 +101,7 @@ bool BeginFrameRefused(const std::string& error) {
     if (error.find(sign) != std::string::npos) return true;
   return false;
 }
+
+bool BeginFramePending(const std::string& error) { return error.find("frame is pending") != std::string::npos; }
 
 }  // namespace cefeng

@@ -59,5 +59,7 @@ class FramePump {
 
 // True for an answer that says Chromium has no begin-frame control for the page.
 bool BeginFrameRefused(const std::string& error);
+// True for an answer that says an earlier ask is still being drawn.
+bool BeginFramePending(const std::string& error);
 
 }  // namespace cefeng

@@ -1,5 +1,6 @@
 // The frame pump against a scripted session: the rate of its asks while the page
-// changes and while it stands still, one ask at a time, and Chromium's refusal.
+// changes and while it stands still, one ask at a time, an ask still being drawn,
+// and Chromium's refusal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,8 +26,9 @@ size_t RunFor(ScriptedSession& s, uint64_t ms, bool damage) {
     s.Advance(kMs);
     SentCommand& last = s.sent.back();
     if (last.method == kBeginFrame && last.reply) {
-      last.reply({{"hasDamage", damage}}, {});
-      last.reply = nullptr;  // answered once
+      Session::ReplyFn reply = std::move(last.reply);  // answered once; it may send more
+      last.reply = nullptr;
+      reply({{"hasDamage", damage}}, {});
     }
   }
   return s.Count(kBeginFrame) - before;
@@ -70,6 +72,18 @@ TEST(CefEngineFramePump, OneAskAtATimeAPromptOutOfTheBeatAndARefusalStopsIt) {
   // ...or for a second at most.
   s.Advance(1100 * kMs);
   EXPECT_EQ(s.Count(kBeginFrame), 3u);
+  // Chromium says that the earlier ask is still being drawn: no ask at every beat
+  // meanwhile, and that ask's answer lets the next one go.
+  s.Reply(kBeginFrame, json(), "Another frame is pending");
+  s.Advance(500 * kMs);
+  EXPECT_EQ(s.Count(kBeginFrame), 3u);
+  auto second = std::find_if(s.sent.begin(), s.sent.end(), [n = 0](const SentCommand& c) mutable {
+    return c.method == kBeginFrame && ++n == 2;
+  });
+  ASSERT_NE(second, s.sent.end());
+  Session::ReplyFn reply = second->reply;  // the answer's ask grows the list
+  reply({{"hasDamage", true}}, {});
+  EXPECT_EQ(s.Count(kBeginFrame), 4u);
   s.Reply(kBeginFrame, {{"hasDamage", false}});
 
   // Input taken: an ask at once, but not sooner than half a beat after the last.
