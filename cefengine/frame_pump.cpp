@@ -31,7 +31,12 @@ void FramePump::Prompt() {
   if (!running_) return;
   const uint64_t nowUs = session_.NowUs();
   busyUntilUs_ = nowUs + kBusyForUs;
-  nextUs_ = std::min(nextUs_, std::max(nowUs, askedUs_ + gapUs_ / 2));
+  // Input after a beat without any is asked for at once: a frame asked before it
+  // cannot show it. Input that keeps coming (a drag, a held key) waits until half a
+  // beat after the last ask, so that it is not drawn more than twice the rate.
+  const bool alone = nowUs >= promptedUs_ + gapUs_;
+  promptedUs_ = nowUs;
+  nextUs_ = std::min(nextUs_, alone ? nowUs : std::max(nowUs, askedUs_ + gapUs_ / 2));
   ArmAt(nextUs_);
 }
 

@@ -30,7 +30,8 @@ class FramePump {
   // The page may change: the next frame is asked for now, and then at the full rate.
   void Wake();
   // The page has just changed (it took an input event): a frame is asked for at once,
-  // out of the rate's beat, though never sooner than half a beat after the last.
+  // out of the rate's beat; input that keeps coming, never sooner than half a beat
+  // after the last ask.
   void Prompt();
   // Chromium answered that it renders on its own.
   bool Refused() const { return refused_; }
@@ -52,6 +53,7 @@ class FramePump {
   bool asking_ = false;       // an ask of this start waits for its answer
   bool askWaits_ = false;     // an ask fell due meanwhile: it goes with the answer
   uint64_t askedUs_ = 0;
+  uint64_t promptedUs_ = 0;   // the last input taken
   uint64_t busyUntilUs_ = 0;  // the full rate until then
   uint64_t nextUs_ = 0;       // when the next ask is due
   uint64_t armedUs_ = 0;      // the earliest tick posted, 0: none
