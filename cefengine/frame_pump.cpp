@@ -14,6 +14,7 @@ void FramePump::Start() {
   ++gen_;
   asking_ = false;
   askWaits_ = false;
+  heldByPending_ = false;
   Wake();
 }
 
@@ -68,7 +69,12 @@ void FramePump::Ask(uint64_t nowUs) {
 // A frame that drew something keeps the full rate for a while; a refusal ends the
 // pump, and Chromium then draws by itself.
 void FramePump::Answered(const json& result, const std::string& error, uint64_t gen) {
-  if (gen != gen_) return;
+  if (gen != gen_) {
+    // An earlier start's ask that Chromium was still drawing: this start's may go.
+    if (heldByPending_) Released();
+    return;
+  }
+  heldByPending_ = false;
   asking_ = false;
   if (!answered_ && BeginFrameRefused(error)) {
     refused_ = true;
@@ -81,11 +87,18 @@ void FramePump::Answered(const json& result, const std::string& error, uint64_t 
   // its place, and the next try waits another answer-wait instead of every beat.
   if (BeginFramePending(error)) {
     asking_ = true;
+    heldByPending_ = true;
     askedUs_ = nowUs;
     return;
   }
   if (error.empty() && BoolField(result, "hasDamage")) busyUntilUs_ = nowUs + kBusyForUs;
   if (askWaits_ && running_) Ask(nowUs);
+}
+
+void FramePump::Released() {
+  heldByPending_ = false;
+  asking_ = false;
+  if (askWaits_ && running_) Ask(session_.NowUs());
 }
 
 // One tick is posted for the earliest time asked for; a later one that fires early

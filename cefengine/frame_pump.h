@@ -41,6 +41,7 @@ class FramePump {
   void Tick();
   void Ask(uint64_t nowUs);
   void Answered(const json& result, const std::string& error, uint64_t gen);
+  void Released();
   void ArmAt(uint64_t dueUs);
 
   Session& session_;
@@ -52,6 +53,7 @@ class FramePump {
   uint64_t gen_ = 0;          // bumped by every start: answers of an earlier one are stale
   bool asking_ = false;       // an ask of this start waits for its answer
   bool askWaits_ = false;     // an ask fell due meanwhile: it goes with the answer
+  bool heldByPending_ = false;  // Chromium still draws an earlier ask: its answer frees this one
   uint64_t askedUs_ = 0;
   uint64_t promptedUs_ = 0;   // the last input taken
   uint64_t busyUntilUs_ = 0;  // the full rate until then

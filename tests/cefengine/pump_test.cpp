@@ -108,6 +108,19 @@ TEST(CefEngineFramePump, OneAskAtATimeAPromptOutOfTheBeatAndARefusalStopsIt) {
   s.Advance(100 * kMs);
   EXPECT_GT(s.Count(kBeginFrame), asked + 2);
 
+  // A new start while Chromium still draws the last one's ask: the new ask is held
+  // until that answer comes, and goes then.
+  pump.Start();
+  for (const size_t before = s.Count(kBeginFrame); s.Count(kBeginFrame) == before;) s.Advance(kMs);
+  const size_t restarted = s.Count(kBeginFrame);
+  s.Reply(kBeginFrame, json(), "Another frame is pending");
+  s.Advance(100 * kMs);
+  EXPECT_EQ(s.Count(kBeginFrame), restarted);
+  ASSERT_EQ(s.sent[s.sent.size() - 2].method, kBeginFrame);
+  Session::ReplyFn earlier = s.sent[s.sent.size() - 2].reply;
+  earlier({{"hasDamage", false}}, {});
+  EXPECT_EQ(s.Count(kBeginFrame), restarted + 1);
+
   // ...but a Chromium that draws by itself refuses the first ask: no more asks, also
   // after a new start.
   ScriptedSession own;
