@@ -69,13 +69,11 @@ void FramePump::Ask(uint64_t nowUs) {
 // A frame that drew something keeps the full rate for a while; a refusal ends the
 // pump, and Chromium then draws by itself.
 void FramePump::Answered(const json& result, const std::string& error, uint64_t gen) {
+  // An earlier start's answer matters only when its ask held this start's back.
   if (gen != gen_) {
-    // An earlier start's ask that Chromium was still drawing: this start's may go.
-    if (heldByPending_) Released();
+    if (heldByPending_) Released(session_.NowUs());
     return;
   }
-  heldByPending_ = false;
-  asking_ = false;
   if (!answered_ && BeginFrameRefused(error)) {
     refused_ = true;
     running_ = false;
@@ -92,13 +90,14 @@ void FramePump::Answered(const json& result, const std::string& error, uint64_t 
     return;
   }
   if (error.empty() && BoolField(result, "hasDamage")) busyUntilUs_ = nowUs + kBusyForUs;
-  if (askWaits_ && running_) Ask(nowUs);
+  Released(nowUs);
 }
 
-void FramePump::Released() {
+// No ask is out any more: one that fell due meanwhile goes now.
+void FramePump::Released(uint64_t nowUs) {
   heldByPending_ = false;
   asking_ = false;
-  if (askWaits_ && running_) Ask(session_.NowUs());
+  if (askWaits_ && running_) Ask(nowUs);
 }
 
 // One tick is posted for the earliest time asked for; a later one that fires early

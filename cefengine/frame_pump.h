@@ -41,7 +41,7 @@ class FramePump {
   void Tick();
   void Ask(uint64_t nowUs);
   void Answered(const json& result, const std::string& error, uint64_t gen);
-  void Released();
+  void Released(uint64_t nowUs);
   void ArmAt(uint64_t dueUs);
 
   Session& session_;
